@@ -1,0 +1,22 @@
+# The Windows program and the Windows-side test programs (run under Wine).
+
+set(TEMBRA_WIN_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -Wall -Wextra)
+# Static run-time pieces of GCC; msvcrt.dll itself belongs to Windows.
+set(TEMBRA_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s)
+target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+
+# The thin Windows layer over the core: WinINet, registry, files, windows.
+add_library(tembra_win STATIC
+    src/platform/internet.cpp
+    src/download/stored_strings.cpp
+    src/download/discovery.cpp)
+target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+target_link_libraries(tembra_win PUBLIC tembra_core wininet version advapi32 gdi32 user32 kernel32)
+
+# Console program that exercises the Windows layer under Wine for the tests.
+file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
+add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES})
+target_compile_options(tembra_probe PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+target_link_libraries(tembra_probe PRIVATE tembra_win)

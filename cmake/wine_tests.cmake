@@ -1,0 +1,26 @@
+# Tests that run the programs of the Windows build tree under Wine. They share
+# one Wine prefix under this build tree and run one at a time (RESOURCE_LOCK),
+# since they use fixed loopback ports and the same registry.
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(TEMBRA_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+
+add_test(NAME wine.prefix
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/make_prefix.py ${TEMBRA_WINE_PREFIX})
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 600)
+
+# tembra_wine_test(NAME script.py): one CTest entry per driver script.
+function(tembra_wine_test name script)
+    add_test(NAME wine.${name}
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/${script}
+                     --windows-build ${TEMBRA_WINDOWS_BUILD_DIR}
+                     --tool $<TARGET_FILE:tembra_tool>
+                     --prefix ${TEMBRA_WINE_PREFIX}
+                     --work ${CMAKE_BINARY_DIR}/wine-work/${name})
+    set_property(TEST wine.${name} PROPERTY ENVIRONMENT PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/wine)
+    set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine
+                         TIMEOUT 600 SKIP_RETURN_CODE 77)
+endfunction()
+
+tembra_wine_test(no_plain_strings test_no_plain_strings.py)
+tembra_wine_test(fetch_discovery test_fetch_discovery.py)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up a Debian machine for the project, builds the Windows program and the
+# host tree, and runs every test through CTest: host unit tests and fuzzers
+# under ASan/UBSan, then the tests that run the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3
+          g++-mingw-w64-i686 wine wine32:i386 xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    mkdir -p build
+    export DEBIAN_FRONTEND=noninteractive
+    dpkg --add-architecture i386
+    apt-get update -q > build/setup.log 2>&1 || { cat build/setup.log; exit 1; }
+    apt-get install -y -q --no-install-recommends "${missing[@]}" >> build/setup.log 2>&1 || { tail -50 build/setup.log; exit 1; }
+fi
+
+jobs=$(nproc)
+cmake --preset windows > /dev/null
+cmake --build --preset windows -j "$jobs" > /dev/null
+cmake --preset sanitize > /dev/null
+cmake --build --preset sanitize -j "$jobs" > /dev/null
+
+# Whatever a test leaves of Wine in the test prefix is stopped on the way out.
+trap 'WINEPREFIX="$PWD/build/sanitize/wineprefix" wineserver -k > /dev/null 2>&1 || true' EXIT
+ctest --preset sanitize

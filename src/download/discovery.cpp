@@ -1,0 +1,50 @@
+#include "download/discovery.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "download/manager_state.h"
+#include "download/response_text.h"
+#include "download/scramble.h"
+#include "download/stored_strings.h"
+#include "platform/internet.h"
+
+static bool AllocateTextBuffers() {
+    if (!g_manager.urlBuffer) g_manager.urlBuffer = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
+    if (!g_manager.responseText) g_manager.responseText = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
+    return g_manager.urlBuffer && g_manager.responseText;
+}
+
+void FreeTextBuffers() {
+    std::free(g_manager.urlBuffer);
+    std::free(g_manager.responseText);
+    g_manager.urlBuffer = g_manager.responseText = nullptr;
+}
+
+// Follows one server's chain of answers. Returns the last flag read: 0 when
+// the chain ended on an answer that may be final, anything else when it
+// gave no usable answer. flag carries in what the previous server left.
+static std::int32_t WalkServerChain(const char* server, std::int32_t flag) {
+    char* url = g_manager.urlBuffer;
+    std::strcpy(url, server);  // fits: checked when the build scrambled it
+    for (int fetches = 0; fetches <= MAX_REDIRECTS_PER_SERVER; ++fetches) {
+        FetchText(url);  // a failed fetch leaves an empty text, which has no keys
+        Descramble(g_manager.responseText);
+        if (!GetIntValue("iFlag", &flag)) return flag;
+        if (!GetStrValue("sUrl", url, TEXT_BUFFER_SIZE)) return flag;
+        if (flag == 0 && GetStrValue("sDlurl", nullptr, 0)) return flag;
+        flag = -1;
+    }
+    return -1;  // redirected too often: no usable answer
+}
+
+bool DiscoverDownloadBase() {
+    if (!AllocateTextBuffers()) return false;
+    const char* servers[] = {PrimaryServerAddress(), FallbackServerAddress()};
+    std::int32_t flag = -1;
+    for (const char* server : servers) {
+        flag = WalkServerChain(server, flag);
+        if (flag == 0) return GetStrValue("sDlurl", g_manager.urlBuffer, TEXT_BUFFER_SIZE);
+    }
+    return false;
+}

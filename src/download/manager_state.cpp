@@ -1,0 +1,3 @@
+#include "download/manager_state.h"
+
+ManagerState g_manager;

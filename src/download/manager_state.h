@@ -1,0 +1,30 @@
+// The one process-wide record of the download manager.
+//
+// Window and GDI handles are kept as opaque pointers so that this header, and
+// the portable code that reads the text fields, needs no <windows.h>.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "download/constants.h"
+
+struct ManagerState {
+    void* instance = nullptr;        // HINSTANCE of the program, for string resources
+    const char* language = "ENG";    // one of the language chooser's constant codes
+    void* statusBox = nullptr;       // HWND of the status box
+    char* urlBuffer = nullptr;       // TEXT_BUFFER_SIZE heap block, from discovery on
+    char* responseText = nullptr;    // TEXT_BUFFER_SIZE heap block, from discovery on
+    char* tickerStart = nullptr;     // first character of the news text
+    char* tickerPosition = nullptr;  // line that the next tick shows first
+    std::int32_t totalSize = 0;
+    // Written by the download worker, read by the progress bar.
+    std::atomic<std::int32_t> downloaded{0};
+    std::int32_t tickerTimerId = -1;  // -1: no timer
+    void* progressBitmap = nullptr;   // HBITMAP of the progress bar
+    char installerFileName[ADDRESS_BUFFER_SIZE] = {};
+    char statusText[STATUS_TEXT_SIZE] = {};
+    char downloadAddress[ADDRESS_BUFFER_SIZE] = {};
+};
+
+extern ManagerState g_manager;

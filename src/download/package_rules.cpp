@@ -1,0 +1,56 @@
+#include "download/package_rules.h"
+
+#include <cstring>
+
+const LibraryRequirement kLibraryRequirements[LIBRARY_COUNT] = {
+    {"mfc42.dll", 4, 2},    {"msvcrt.dll", 4, 20},  {"msvcrt40.dll", 4, 10},
+    {"olepro32.dll", 4, 2}, {"wininet.dll", 4, 70},
+};
+
+const char PREFIX_RECENT[] = "p_Vrimal_reg_";
+const char PREFIX_SYSTEM[] = "p_Vrimal_sys_";
+
+bool MeetsRequirement(const LibraryRequirement& row, unsigned major, unsigned minor) {
+    if (major != row.major) return major > row.major;
+    return minor >= row.minor;
+}
+
+const char* ChoosePackagePrefix(const char* directory, VersionReader readVersion, void* context) {
+    for (const LibraryRequirement& row : kLibraryRequirements) {
+        char path[300 + 16] = {};
+        if (!AppendText(path, sizeof path, directory) || !AppendText(path, sizeof path, row.name))
+            return PREFIX_SYSTEM;
+        unsigned major = 0, minor = 0;
+        if (!readVersion(path, &major, &minor, context) || !MeetsRequirement(row, major, minor))
+            return PREFIX_SYSTEM;
+    }
+    return PREFIX_RECENT;
+}
+
+bool AppendText(char* dst, std::size_t dstSize, const char* src) {
+    const std::size_t used = strnlen(dst, dstSize);
+    const std::size_t extra = std::strlen(src);
+    if (used >= dstSize || extra >= dstSize - used) return false;
+    std::memcpy(dst + used, src, extra + 1);
+    return true;
+}
+
+bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_t fileNameSize,
+                      const char* prefix, const char* language) {
+    const std::size_t prefixLength = std::strlen(prefix);
+    const std::size_t languageLength = std::strlen(language);
+    const std::size_t urlLength = strnlen(url, urlSize);
+    const std::size_t urlNeeded = urlLength + prefixLength + 2 * languageLength + 1 + 1;
+    const std::size_t fileNeeded = prefixLength + languageLength + 4 + 1;
+    if (urlNeeded > urlSize || fileNeeded > fileNameSize) return false;
+
+    fileName[0] = '\0';
+    AppendText(url, urlSize, prefix);
+    AppendText(url, urlSize, language);
+    AppendText(url, urlSize, ".");
+    AppendText(url, urlSize, language);
+    AppendText(fileName, fileNameSize, prefix);
+    AppendText(fileName, fileNameSize, language);
+    AppendText(fileName, fileNameSize, ".exe");
+    return true;
+}

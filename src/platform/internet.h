@@ -1,0 +1,20 @@
+// URL retrieval through WinINet, with the agent name, access type and URL
+// flags that every request of the program uses.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+extern const char INTERNET_AGENT[];  // "Tembra Download Manager", the User-Agent
+
+// A root handle with the program's agent name and the preconfigured access.
+HINTERNET OpenInternetRoot();
+
+// Opens url on root, always from the origin server and never into the cache.
+HINTERNET OpenInternetUrl(HINTERNET root, const char* url);
+
+// One-shot fetch into the response text buffer of the manager state: the
+// text is emptied first, then whatever one read delivers (at most
+// TEXT_BUFFER_SIZE - 1 bytes, so the terminator stays inside) is the text.
+// Returns the read's result; false also when nothing could be opened.
+bool FetchText(const char* url);

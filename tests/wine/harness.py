@@ -1,0 +1,267 @@
+"""Shared pieces of the tests that run the Windows build under Wine.
+
+Every test script gets the same arguments (see parse_args), runs Windows
+programs in the project's own Wine prefix, serves HTTP on 127.0.0.1 and
+counts failed checks with file:line, like Wine's own conformance tests.
+"""
+import argparse
+import atexit
+import http.server
+import inspect
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+FAILURES = []
+CHECKS = [0]
+
+
+def check(condition, message=""):
+    """Records a failed check with the caller's file:line and goes on."""
+    CHECKS[0] += 1
+    if not condition:
+        frame = inspect.stack()[1]
+        line = f"{os.path.basename(frame.filename)}:{frame.lineno}: check failed: {message}"
+        FAILURES.append(line)
+        print(line, flush=True)
+    return bool(condition)
+
+
+def finish():
+    """Prints the tally and exits non-zero when any check failed."""
+    print(f"{CHECKS[0]} checks, {len(FAILURES)} failed", flush=True)
+    sys.exit(1 if FAILURES else 0)
+
+
+def parse_args(extra=None):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--tool", required=True, help="host tembra_tool")
+    parser.add_argument("--prefix", required=True, help="Wine prefix of the test run")
+    parser.add_argument("--work", required=True, help="scratch folder of this test")
+    if extra:
+        extra(parser)
+    args = parser.parse_args()
+    for name in ("windows_build", "tool", "prefix", "work"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    return args
+
+
+def deadline_poll(condition, timeout, interval=0.05):
+    """Polls condition() until it is true or timeout seconds have passed."""
+    end = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= end:
+            return value
+        time.sleep(interval)
+
+
+class Wine:
+    """Runs programs in the test prefix; stops the prefix's wineserver at exit."""
+
+    def __init__(self, prefix, display=None):
+        self.prefix = prefix
+        env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+        env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win32",
+                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.pop("DISPLAY", None)
+        if display:
+            env["DISPLAY"] = display
+        self.env = env
+        atexit.register(self.stop)
+        # A persistent wineserver saves its start-up on every program run.
+        subprocess.run(["wineserver", "-p"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def run(self, program, args=(), cwd=None, timeout=120, env_extra=None):
+        """Runs a Windows program to its end. Output goes through files,
+        since Wine's helper processes inherit and keep pipes open."""
+        env = dict(self.env, **(env_extra or {}))
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run(["wine", program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            return proc.returncode, out.read().decode("latin-1"), err.read().decode("latin-1")
+
+    def start(self, program, args=(), cwd=None, env_extra=None, log=None):
+        env = dict(self.env, **(env_extra or {}))
+        log = log or os.devnull
+        handle = open(log, "ab")
+        return subprocess.Popen(["wine", program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                stdout=handle, stderr=subprocess.STDOUT)
+
+    def reg(self, *args):
+        code, out, _ = self.run("reg", list(args))
+        return code, out
+
+    def unix_to_windows(self, path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+
+def read_cache(build_dir, name):
+    """A variable of a CMake build tree's cache."""
+    with open(os.path.join(build_dir, "CMakeCache.txt"), encoding="utf-8") as cache:
+        for line in cache:
+            key, sep, value = line.rstrip("\n").partition("=")
+            if sep and key.split(":")[0] == name:
+                return value
+    return None
+
+
+def parse_probe(output):
+    """key=value lines of the probe, with \\xNN escapes undone."""
+    values = {}
+    for line in output.splitlines():
+        key, sep, value = line.partition("=")
+        if sep:
+            values[key] = unescape(value)
+    return values
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text.startswith("\\x", i) and i + 4 <= len(text):
+            out.append(chr(int(text[i + 2:i + 4], 16)))
+            i += 4
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+class Route:
+    """What the test server answers on one path."""
+
+    def __init__(self, body=b"", status=200, chunks=None, delay=0.0, drop_after=None):
+        self.body = body if isinstance(body, bytes) else body.encode("latin-1")
+        self.status = status
+        self.chunks = chunks      # sizes to send the body in, with a flush between
+        self.delay = delay        # seconds between chunks
+        self.drop_after = drop_after  # close the connection after this many body bytes
+
+
+class TestServer:
+    """HTTP server on 127.0.0.1 that answers from a route table and records
+    every request (path and headers)."""
+
+    def __init__(self, port=0):
+        self.routes = {}
+        self.requests = []
+        self.lock = threading.Lock()
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                with owner.lock:
+                    owner.requests.append((self.path, dict(self.headers.items())))
+                    route = owner.routes.get(self.path)
+                if route is None:
+                    route = Route(b"<html>not found</html>", status=404)
+                self.send_response(route.status)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(route.body)))
+                self.end_headers()
+                sizes = route.chunks or [len(route.body)]
+                sent = 0
+                try:
+                    for size in sizes:
+                        if sent >= len(route.body):
+                            break
+                        piece = route.body[sent:sent + size]
+                        if route.drop_after is not None and sent + len(piece) > route.drop_after:
+                            piece = piece[:route.drop_after - sent]
+                            self.wfile.write(piece)
+                            self.wfile.flush()
+                            self.close_connection = True
+                            self.connection.shutdown(socket.SHUT_RDWR)
+                            return
+                        self.wfile.write(piece)
+                        self.wfile.flush()
+                        sent += len(piece)
+                        if route.delay:
+                            time.sleep(route.delay)
+                    if sent < len(route.body):
+                        self.wfile.write(route.body[sent:])
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def paths(self):
+        with self.lock:
+            return [p for p, _ in self.requests]
+
+    def reset(self, routes=None):
+        with self.lock:
+            self.routes = dict(routes or {})
+            self.requests = []
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def scramble(tool, plain):
+    data = plain.encode("latin-1") if isinstance(plain, str) else plain
+    return subprocess.run([tool, "scramble"], input=data, stdout=subprocess.PIPE, check=True).stdout
+
+
+class Xvfb:
+    """An X server of the test's own on a free display number."""
+
+    def __init__(self, work):
+        read_fd, write_fd = os.pipe()
+        self.log = open(os.path.join(work, "xvfb.log"), "wb")
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=self.log,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                byte = pipe.read(1)
+                if not byte:
+                    break
+                number += byte
+        self.display = ":" + number.decode().strip()
+        atexit.register(self.stop)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()

@@ -1,0 +1,29 @@
+#include <cstring>
+
+#include "probe.h"
+
+void PrintEscaped(const char* key, const char* text) {
+    printf("%s=", key);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p < 0x20 || *p >= 0x7F || *p == '\\')
+            printf("\\x%02X", *p);
+        else
+            putchar(*p);
+    }
+    putchar('\n');
+}
+
+static const ProbeCommand* const kCommandTables[] = {kNetworkCommands};
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc >= 2) {
+        for (const ProbeCommand* table : kCommandTables)
+            for (const ProbeCommand* c = table; c->name; ++c)
+                if (std::strcmp(c->name, argv[1]) == 0 && argc - 2 == c->argCount) return c->run(argv + 2);
+    }
+    fprintf(stderr, "usage:\n");
+    for (const ProbeCommand* table : kCommandTables)
+        for (const ProbeCommand* c = table; c->name; ++c) fprintf(stderr, "  tembra_probe %s %s\n", c->name, c->usage);
+    return 2;
+}

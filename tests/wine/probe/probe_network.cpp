@@ -1,0 +1,41 @@
+// Probe commands for internet access and server discovery.
+#include <cstdlib>
+#include <cstring>
+
+#include "download/discovery.h"
+#include "download/manager_state.h"
+#include "platform/internet.h"
+#include "probe.h"
+
+// fetch URL OUT: FetchText into a fresh response buffer, then the buffer's
+// text (up to its terminator) is written to OUT for byte comparison.
+static int RunFetch(char** args) {
+    g_manager.responseText = static_cast<char*>(std::malloc(TEXT_BUFFER_SIZE));
+    std::memset(g_manager.responseText, 'X', TEXT_BUFFER_SIZE);  // a stale buffer must not show through
+    const bool ok = FetchText(args[0]);
+    const char* text = g_manager.responseText;
+    const void* terminator = std::memchr(text, '\0', TEXT_BUFFER_SIZE);
+    printf("result=%d\n", ok ? 1 : 0);
+    printf("terminated=%d\n", terminator ? 1 : 0);
+    const size_t length = terminator ? static_cast<const char*>(terminator) - text : TEXT_BUFFER_SIZE;
+    printf("length=%u\n", static_cast<unsigned>(length));
+    FILE* out = fopen(args[1], "wb");
+    if (!out) return 1;
+    fwrite(text, 1, length, out);
+    fclose(out);
+    return 0;
+}
+
+static int RunDiscover(char**) {
+    const bool ok = DiscoverDownloadBase();
+    printf("result=%d\n", ok ? 1 : 0);
+    PrintEscaped("url", g_manager.urlBuffer ? g_manager.urlBuffer : "");
+    FreeTextBuffers();
+    return 0;
+}
+
+const ProbeCommand kNetworkCommands[] = {
+    {"fetch", 2, "URL OUTFILE", RunFetch},
+    {"discover", 0, "", RunDiscover},
+    {nullptr, 0, nullptr, nullptr},
+};
