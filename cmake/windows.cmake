@@ -9,7 +9,10 @@ target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 add_library(tembra_win STATIC
     src/platform/internet.cpp
     src/download/stored_strings.cpp
-    src/download/discovery.cpp)
+    src/download/discovery.cpp
+    src/download/package.cpp
+    src/download/info_file.cpp
+    src/download/download_worker.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_libraries(tembra_win PUBLIC tembra_core wininet version advapi32 gdi32 user32 kernel32)
@@ -20,3 +23,18 @@ add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES})
 target_compile_options(tembra_probe PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
 target_link_libraries(tembra_probe PRIVATE tembra_win)
+
+# Test libraries with chosen file versions (and one without any), from which
+# the Wine tests assemble system folders for the package prefix rule.
+enable_language(RC)
+foreach(version 4_2 4_10 4_20 4_70 5_0)
+    string(REPLACE "_" ";" parts ${version})
+    list(GET parts 0 major)
+    list(GET parts 1 minor)
+    add_library(ver_${version} SHARED tests/wine/testlib/stub.c tests/wine/testlib/version.rc)
+    target_compile_definitions(ver_${version} PRIVATE VERSION_MAJOR=${major} VERSION_MINOR=${minor})
+    set_target_properties(ver_${version} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs
+                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs)
+endforeach()
+add_library(ver_none SHARED tests/wine/testlib/stub.c)
+set_target_properties(ver_none PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs)

@@ -24,3 +24,4 @@ endfunction()
 
 tembra_wine_test(no_plain_strings test_no_plain_strings.py)
 tembra_wine_test(fetch_discovery test_fetch_discovery.py)
+tembra_wine_test(package_worker test_package_worker.py)

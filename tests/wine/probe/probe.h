@@ -17,3 +17,4 @@ struct ProbeCommand {
 void PrintEscaped(const char* key, const char* text);
 
 extern const ProbeCommand kNetworkCommands[];
+extern const ProbeCommand kDownloadCommands[];

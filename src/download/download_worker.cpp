@@ -1,0 +1,89 @@
+#include "download/download_worker.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "download/manager_state.h"
+#include "download/package_rules.h"
+#include "platform/internet.h"
+
+const char INSTALLER_FILE[] = "tembset.exe";
+
+static bool IsHttpAddress(const char* url) {
+    return _strnicmp(url, "http://", 7) == 0 || _strnicmp(url, "https://", 8) == 0;
+}
+
+// An error page is not an installer: only a 2xx answer is downloaded.
+static bool AnswerIsSuccess(HINTERNET request, const char* url) {
+    if (!IsHttpAddress(url)) return true;
+    DWORD status = 0, size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return false;
+    return status >= 200 && status <= 299;
+}
+
+// WinINet ends a body that the server cut off early like a complete one (a
+// read of 0 bytes); where the answer announced its length, fewer bytes than
+// that are a failed transfer, not an installer.
+static bool ReceivedWholeBody(HINTERNET request, const char* url, DWORD received) {
+    if (!IsHttpAddress(url)) return true;
+    DWORD announced = 0, size = sizeof announced;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, nullptr))
+        return true;  // no length announced: the end of the body is the end
+    return received == announced;
+}
+
+static void Report(HWND window, unsigned message, int ok) { PostMessageA(window, message, ok, 0); }
+
+// Reads the body chunk by chunk into the file. Returns the last result.
+static int Transfer(HWND window, HINTERNET request, const char* url, int file) {
+    static char chunk[CHUNK_SIZE];  // one worker per run
+    int ok = 1;
+    DWORD count = 0, received = 0;
+    do {
+        count = 0;
+        ok = InternetReadFile(request, chunk, CHUNK_SIZE, &count) ? 1 : 0;
+        if (count > CHUNK_SIZE) count = 0;
+        Sleep(1);
+        if (_write(file, chunk, count) != static_cast<int>(count)) ok = 0;
+        received += count;
+        g_manager.downloaded.fetch_add(static_cast<std::int32_t>(count));
+        Report(window, WM_DLM_PROGRESS, ok);
+    } while (count != 0 && ok == 1);
+    if (ok == 1 && !ReceivedWholeBody(request, url, received)) ok = 0;
+    return ok;
+}
+
+// Opens the file, the root and the address, transfers the body and releases
+// everything in the order file, address, root. Returns the result for
+// WM_DLM_FINISHED.
+static int RunDownload(HWND window) {
+    const int file = _open(INSTALLER_FILE, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (file == -1) return 0;
+    int ok = 0;
+    char* address = g_manager.downloadAddress;
+    HINTERNET root = OpenInternetRoot();
+    HINTERNET request = nullptr;
+    if (root && AppendText(address, sizeof g_manager.downloadAddress, g_manager.installerFileName))
+        request = OpenInternetUrl(root, address);
+    if (request && AnswerIsSuccess(request, address)) ok = Transfer(window, request, address, file);
+    _close(file);
+    if (request) InternetCloseHandle(request);
+    if (root) InternetCloseHandle(root);
+    return ok;
+}
+
+void __cdecl DownloadWorker(void* parameter) {
+    HWND window = static_cast<HWND>(parameter);
+    Report(window, WM_DLM_FINISHED, RunDownload(window));
+    _endthread();
+}
+
+void StartDownloadWorker(HWND window) {
+    if (_beginthread(DownloadWorker, 0, window) == static_cast<uintptr_t>(-1))
+        Report(window, WM_DLM_FINISHED, 0);
+}

@@ -1,0 +1,18 @@
+// The thread that downloads the installer into "tembset.exe" in the current
+// directory and reports to the manager window by posted messages:
+// WM_DLM_PROGRESS after every read, then WM_DLM_FINISHED.
+#pragma once
+
+#include <windows.h>
+
+extern const char INSTALLER_FILE[];  // "tembset.exe"
+
+// The thread routine; window is the HWND that receives the messages. It
+// fetches the download address of the manager state followed by the
+// installer file name.
+void __cdecl DownloadWorker(void* window);
+
+// Starts DownloadWorker on a thread of its own. When no thread can be
+// started, WM_DLM_FINISHED with 0 is posted instead, so the window never
+// waits for a worker that does not exist.
+void StartDownloadWorker(HWND window);

@@ -1,0 +1,98 @@
+// Probe commands for package selection, the info file and the worker.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "download/download_worker.h"
+#include "download/info_file.h"
+#include "download/manager_state.h"
+#include "download/package.h"
+#include "probe.h"
+
+// Logs every library the prefix rule asks for, then reads it for real.
+static bool LoggingVersionReader(const char* path, unsigned* major, unsigned* minor, void*) {
+    const bool ok = GetFileVersion(path, major, minor);
+    PrintEscaped("read", path);
+    if (ok) printf("version=%u.%u\n", *major, *minor);
+    return ok;
+}
+
+// prefix DIR: the prefix rule on a folder of test libraries (DIR ends in "\").
+static int RunPrefix(char** args) {
+    printf("prefix=%s\n", ChoosePackagePrefix(args[0], LoggingVersionReader, nullptr));
+    return 0;
+}
+
+// compose BASE LANG: ComposePackage on the system directory.
+static int RunCompose(char** args) {
+    char url[TEXT_BUFFER_SIZE] = {};
+    std::strncpy(url, args[0], sizeof url - 1);
+    char directory[MAX_PATH + 2] = {};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    std::strcat(directory, "\\");
+    printf("system_prefix=%s\n", ChoosePackagePrefix(directory, ReadLibraryVersion, nullptr));
+    char fileName[ADDRESS_BUFFER_SIZE] = {};
+    printf("result=%d\n", ComposePackage(url, sizeof url, fileName, sizeof fileName, args[1]) ? 1 : 0);
+    PrintEscaped("url", url);
+    PrintEscaped("file", fileName);
+    return 0;
+}
+
+// info URL: ParseInfoFile on URL.
+static int RunInfo(char** args) {
+    g_manager.urlBuffer = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
+    g_manager.responseText = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
+    std::strncpy(g_manager.urlBuffer, args[0], TEXT_BUFFER_SIZE - 1);
+    printf("result=%d\n", ParseInfoFile() ? 1 : 0);
+    printf("total=%d\n", g_manager.totalSize);
+    PrintEscaped("news", g_manager.tickerStart ? g_manager.tickerStart : "");
+    return 0;
+}
+
+static std::string g_messages;
+static bool g_finished;
+
+static LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DLM_PROGRESS || message == WM_DLM_FINISHED) {
+        if (!g_messages.empty()) g_messages += ',';
+        g_messages += message == WM_DLM_PROGRESS ? 'P' : 'F';
+        g_messages += std::to_string(static_cast<long long>(wParam));
+        if (lParam != 0) g_messages += "!lParam";
+        if (message == WM_DLM_FINISHED) g_finished = true;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// worker BASE FILE: the worker on a message-only window that records the
+// messages it receives, until WM_DLM_FINISHED or 120 s.
+static int RunWorker(char** args) {
+    std::strncpy(g_manager.downloadAddress, args[0], sizeof g_manager.downloadAddress - 1);
+    std::strncpy(g_manager.installerFileName, args[1], sizeof g_manager.installerFileName - 1);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = RecorderProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TembraProbeRecorder";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA("TembraProbeRecorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    StartDownloadWorker(window);
+    const DWORD deadline = GetTickCount() + 120000;
+    while (!g_finished && static_cast<int>(deadline - GetTickCount()) > 0) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 200, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+    printf("finished=%d\n", g_finished ? 1 : 0);
+    printf("messages=%s\n", g_messages.c_str());
+    printf("downloaded=%d\n", g_manager.downloaded.load());
+    return 0;
+}
+
+const ProbeCommand kDownloadCommands[] = {
+    {"prefix", 1, "DIR\\", RunPrefix},
+    {"compose", 2, "BASE LANG", RunCompose},
+    {"info", 1, "URL", RunInfo},
+    {"worker", 2, "BASE FILE", RunWorker},
+    {nullptr, 0, nullptr, nullptr},
+};
