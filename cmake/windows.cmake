@@ -12,7 +12,10 @@ add_library(tembra_win STATIC
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp
-    src/download/download_worker.cpp)
+    src/download/download_worker.cpp
+    src/platform/reg_key.cpp
+    src/install/distribution_id.cpp
+    src/install/installer.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_libraries(tembra_win PUBLIC tembra_core wininet version advapi32 gdi32 user32 kernel32)
@@ -38,3 +41,8 @@ foreach(version 4_2 4_10 4_20 4_70 5_0)
 endforeach()
 add_library(ver_none SHARED tests/wine/testlib/stub.c)
 set_target_properties(ver_none PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs)
+
+# The installer the tests serve: it only leaves a marker file.
+add_executable(test_installer WIN32 tests/wine/installer/test_installer.cpp)
+target_compile_options(test_installer PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+target_link_options(test_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})

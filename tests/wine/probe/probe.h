@@ -18,3 +18,4 @@ void PrintEscaped(const char* key, const char* text);
 
 extern const ProbeCommand kNetworkCommands[];
 extern const ProbeCommand kDownloadCommands[];
+extern const ProbeCommand kInstallCommands[];

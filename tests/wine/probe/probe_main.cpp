@@ -13,7 +13,7 @@ void PrintEscaped(const char* key, const char* text) {
     putchar('\n');
 }
 
-static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands};
+static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands};
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);

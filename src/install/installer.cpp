@@ -1,0 +1,32 @@
+#include "install/installer.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "download/package_rules.h"
+#include "install/uninstall_rules.h"
+#include "platform/reg_key.h"
+
+static const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+static const char kProductName[] = "Tembra Orvane";
+
+bool LaunchInstaller() { return WinExec("tembset.exe", SW_SHOW) > 31; }
+
+void RetirePreviousInstall() {
+    char work[UNINSTALL_WORK_SIZE] = {};
+    AppendText(work, sizeof work, kUninstallKey);
+    AppendText(work, sizeof work, kProductName);
+    RegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, work)) return;
+    if (!key.QueryString(work, sizeof work, "UninstallString") || work[0] == '\0') return;
+
+    char folder[RETIRE_TARGET_SIZE];
+    if (!FindInstallFolder(work, folder, sizeof folder)) return;
+    char target[RETIRE_TARGET_SIZE];
+    std::strcpy(target, folder);
+    for (int attempt = 0; attempt < RETIRE_ATTEMPTS; ++attempt) {
+        if (!AppendText(target, sizeof target, RETIRE_SUFFIX)) return;
+        if (MoveFileA(folder, target)) return;
+    }
+}
