@@ -15,21 +15,43 @@ add_library(tembra_win STATIC
     src/download/download_worker.cpp
     src/platform/reg_key.cpp
     src/install/distribution_id.cpp
-    src/install/installer.cpp)
+    src/install/installer.cpp
+    src/download/manager_flow.cpp
+    src/ui/progress_bar.cpp
+    src/ui/manager_window_ops.cpp
+    src/ui/manager_dialog.cpp
+    src/ui/language_dialog.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_libraries(tembra_win PUBLIC tembra_core wininet version advapi32 gdi32 user32 kernel32)
 
+enable_language(RC)
+
+# The program icon is drawn by a script of ours at build time.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(TEMBRA_ICON ${CMAKE_BINARY_DIR}/generated/tembra.ico)
+add_custom_command(OUTPUT ${TEMBRA_ICON}
+                   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icon.py ${TEMBRA_ICON}
+                   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icon.py
+                   COMMENT "Drawing the program icon")
+set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS ${TEMBRA_ICON})
+
+# The program: a GUI executable that imports only Windows' own DLLs.
+add_executable(tembra WIN32 src/ui/win_main.cpp res/tembra.rc)
+target_include_directories(tembra PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(tembra PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
+target_link_options(tembra PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+target_link_libraries(tembra PRIVATE tembra_win)
+
 # Console program that exercises the Windows layer under Wine for the tests.
 file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
-add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES})
-target_compile_options(tembra_probe PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} res/status_texts.rc)
+target_compile_options(tembra_probe PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
 target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
 target_link_libraries(tembra_probe PRIVATE tembra_win)
 
 # Test libraries with chosen file versions (and one without any), from which
 # the Wine tests assemble system folders for the package prefix rule.
-enable_language(RC)
 foreach(version 4_2 4_10 4_20 4_70 5_0)
     string(REPLACE "_" ";" parts ${version})
     list(GET parts 0 major)
@@ -46,3 +68,9 @@ set_target_properties(ver_none PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${C
 add_executable(test_installer WIN32 tests/wine/installer/test_installer.cpp)
 target_compile_options(test_installer PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(test_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+
+# Automation helper of the end-to-end tests.
+add_executable(tembra_driver tests/wine/driver/driver.cpp)
+target_compile_options(tembra_driver PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+target_link_options(tembra_driver PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+target_link_libraries(tembra_driver PRIVATE user32 gdi32)

@@ -17,6 +17,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 FAILURES = []
 CHECKS = [0]
@@ -265,3 +266,52 @@ class Xvfb:
                 self.proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
+
+
+STATUS_TEXTS = {
+    1: "Downloading...",
+    2: "Initializing...",
+    3: "Failed to connect to download site.\r\nPlease try again later...",
+    4: "Parsing error occured. Please contact\r\nus if this error persists.",
+    5: "A network error occured while downloading software.\r\nPlease try again later...",
+    6: "Preparing to run installation...",
+    7: "Error starting tembra installation. Please contact\r\nus if this error persists.",
+}
+PREFIXES = ("p_Vrimal_reg_", "p_Vrimal_sys_")
+
+
+class Site:
+    """The configuration servers at the build's addresses (the primary
+    redirecting once to a second answer of its own) and a download server
+    holding the info file and installer of each published language, under
+    both package prefixes."""
+
+    def __init__(self, args, config_up=True):
+        self.download = TestServer()
+        self.base = self.download.url("/files/")
+        self.primary = None
+        if config_up:
+            address = urllib.parse.urlsplit(read_cache(args.windows_build, "TEMBRA_PRIMARY_SERVER"))
+            self.primary = TestServer(address.port)
+            redirect = f"http://127.0.0.1:{address.port}/redirect"
+            self.primary.reset({
+                address.path: Route(scramble(args.tool, f"iFlag=1|sUrl={redirect}")),
+                "/redirect": Route(scramble(args.tool, f"iFlag=0|sDlurl={self.base}")),
+            })
+
+    def publish(self, language, info, installer):
+        for prefix in PREFIXES:
+            self.download.routes[f"/files/{prefix}{language}.{language}"] = info
+            self.download.routes[f"/files/{prefix}{language}.exe"] = installer
+
+    def fetched(self):
+        """Names of the files asked of the download server."""
+        return [p.rsplit("/", 1)[-1] for p in self.download.paths()]
+
+    def config_paths(self):
+        return self.primary.paths() if self.primary else []
+
+    def close(self):
+        self.download.close()
+        if self.primary:
+            self.primary.close()

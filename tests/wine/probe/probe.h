@@ -19,3 +19,5 @@ void PrintEscaped(const char* key, const char* text);
 extern const ProbeCommand kNetworkCommands[];
 extern const ProbeCommand kDownloadCommands[];
 extern const ProbeCommand kInstallCommands[];
+extern const ProbeCommand kFlowCommands[];
+extern const ProbeCommand kProgressCommands[];

@@ -13,7 +13,8 @@ void PrintEscaped(const char* key, const char* text) {
     putchar('\n');
 }
 
-static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands};
+static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands, kFlowCommands,
+                                                     kProgressCommands};
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);

@@ -1,0 +1,104 @@
+#include "download/manager_flow.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "download/discovery.h"
+#include "download/info_file.h"
+#include "download/info_text.h"
+#include "download/manager_state.h"
+#include "download/package.h"
+#include "install/distribution_id.h"
+#include "install/installer.h"
+#include "ui/progress_bar.h"
+
+const char* LoadStatusText(int number) {
+    char* text = g_manager.statusText;
+    if (LoadStringA(static_cast<HINSTANCE>(g_manager.instance), number, text, sizeof g_manager.statusText) <= 0)
+        text[0] = '\0';
+    return text;
+}
+
+void ShowError(const WindowOps& ops, int number) {
+    ops.setStatusText(ops.window, LoadStatusText(number));
+    ops.showOkButton(ops.window);
+}
+
+void OnManagerInit(const WindowOps& ops) {
+    char id[DISTRIBUTION_ID_SIZE] = {};
+    if (ReadDistributionId(id, sizeof id)) StoreDistributionId(id);
+    ops.setTitle(ops.window, LoadStatusText(TEXT_TITLE));
+    g_manager.statusBox = ops.statusBox(ops.window);
+    ops.setStatusText(ops.window, LoadStatusText(TEXT_INITIALIZING));
+    ops.deselectStatus(ops.window);
+    ops.parkFocus(ops.window);
+    ops.postStart(ops.window);
+}
+
+// Download base address into the download address, then the info file
+// address and installer file name. An address too long for its buffers is
+// refused like an unusable answer of the servers.
+static bool PrepareAddresses() {
+    g_manager.downloadAddress[0] = '\0';
+    g_manager.installerFileName[0] = '\0';
+    if (!AppendText(g_manager.downloadAddress, sizeof g_manager.downloadAddress, g_manager.urlBuffer)) return false;
+    if (!ComposePackage(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.installerFileName,
+                        sizeof g_manager.installerFileName, g_manager.language))
+        return false;
+    // The worker appends the file name to the download address.
+    return std::strlen(g_manager.downloadAddress) + std::strlen(g_manager.installerFileName) <
+           sizeof g_manager.downloadAddress;
+}
+
+void OnManagerStart(const WindowOps& ops) {
+    if (!DiscoverDownloadBase() || !PrepareAddresses()) {
+        ShowError(ops, TEXT_CONNECT_FAILED);
+        return;
+    }
+    if (!ParseInfoFile()) {
+        ShowError(ops, TEXT_PARSING_ERROR);
+        return;
+    }
+    ops.startWorker(ops.window);
+    g_manager.tickerTimerId = ops.startTickerTimer(ops.window);
+}
+
+void OnManagerProgress(const WindowOps& ops) {
+    ops.redrawProgress(ops.window);
+    ops.activateFocusSink(ops.window);
+}
+
+void OnManagerFinished(const WindowOps& ops, int ok) {
+    if (g_manager.tickerTimerId != -1) ops.killTimer(ops.window, g_manager.tickerTimerId);
+    if (ok != 1) {
+        ShowError(ops, TEXT_NETWORK_ERROR);
+        return;
+    }
+    ops.setStatusText(ops.window, LoadStatusText(TEXT_PREPARING));
+    ops.repaintStatus(ops.window);
+    Sleep(1000);
+    if (LaunchInstaller()) {
+        RetirePreviousInstall();
+        ops.endWindow(ops.window, 1);
+    } else {
+        ShowError(ops, TEXT_START_FAILED);
+    }
+}
+
+void OnManagerTick(const WindowOps& ops, unsigned id) {
+    if (static_cast<std::int32_t>(id) != g_manager.tickerTimerId || !g_manager.tickerStart ||
+        !g_manager.tickerPosition)
+        return;
+    static char display[TEXT_BUFFER_SIZE];  // user-interface thread only
+    TickerTick(display, sizeof display);
+    ops.setStatusText(ops.window, display);
+    ops.parkFocus(ops.window);
+}
+
+void OnManagerOk(const WindowOps& ops) { ops.endWindow(ops.window, 1); }
+
+void OnManagerDestroy(const WindowOps&) {
+    FreeTextBuffers();
+    DeleteProgressBitmap();
+}

@@ -1,0 +1,12 @@
+// The manager window: the modal dialog "MANAGER" in which the download
+// manager flow runs.
+#pragma once
+
+#include <windows.h>
+
+#include "download/window_ops.h"
+
+// The flow's window operations realised on the dialog window.
+WindowOps ManagerWindowOps(HWND dialog);
+
+INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

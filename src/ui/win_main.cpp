@@ -1,0 +1,15 @@
+// Program entry: the language chooser, then the manager window.
+#include <windows.h>
+
+#include "download/manager_state.h"
+#include "ui/language_dialog.h"
+#include "ui/manager_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR, int) {
+    if (previousInstance) return 0;
+    g_manager.instance = instance;
+    // A chooser that cannot be created (-1) also leads on, with "ENG".
+    if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, LanguageDialogProc, 0) != 0)
+        DialogBoxParamA(instance, "MANAGER", nullptr, ManagerDialogProc, 0);
+    return 0;
+}

@@ -1,0 +1,220 @@
+// Automation helper of the end-to-end tests: finds the program's dialogs from
+// outside, reads their controls, clicks buttons, sends keys and system
+// commands and captures the screen. Prints "key=value" lines.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintEscaped(const char* key, const char* text) {
+    printf("%s=", key);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p < 0x20 || *p >= 0x7F || *p == '\\')
+            printf("\\x%02X", *p);
+        else
+            putchar(*p);
+    }
+    putchar('\n');
+}
+
+HWND FindTopLevel(const char* title, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HWND window = FindWindowA(nullptr, title);
+        if (window && IsWindowVisible(window)) return window;
+        if (GetTickCount() - start >= timeoutMs) return nullptr;
+        Sleep(20);
+    }
+}
+
+std::string TextOf(HWND window) {
+    char text[4096] = {};
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    return text;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+HWND Required(const char* title) {
+    HWND window = FindTopLevel(title, 10000);
+    if (!window) {
+        printf("found=0\n");
+        exit(3);
+    }
+    return window;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+    char className[64] = {};
+    GetClassNameA(child, className, sizeof className);
+    RECT r = {};
+    GetWindowRect(child, &r);
+    const int id = GetDlgCtrlID(child);
+    printf("control=%d class=%s visible=%d checked=%d rect=%ld,%ld,%ld,%ld\n", id, className,
+           IsWindowVisible(child) ? 1 : 0,
+           static_cast<int>(SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+                            std::strcmp(className, "Button") == 0),
+           r.left, r.top, r.right, r.bottom);
+    char key[32];
+    snprintf(key, sizeof key, "text%d", id);
+    PrintEscaped(key, TextOf(child).c_str());
+    return TRUE;
+}
+
+// find TITLE TIMEOUT_MS
+int Find(char** args) {
+    HWND window = FindTopLevel(args[0], static_cast<DWORD>(atoi(args[1])));
+    printf("found=%d\n", window ? 1 : 0);
+    return 0;
+}
+
+// gone TITLE TIMEOUT_MS: waits until no such window exists.
+int Gone(char** args) {
+    const DWORD start = GetTickCount(), timeout = static_cast<DWORD>(atoi(args[1]));
+    while (FindWindowA(nullptr, args[0]) && GetTickCount() - start < timeout) Sleep(20);
+    printf("gone=%d\n", FindWindowA(nullptr, args[0]) ? 0 : 1);
+    return 0;
+}
+
+// state TITLE: the window and every control.
+int State(char** args) {
+    HWND window = Required(args[0]);
+    RECT r = {}, client = {};
+    GetWindowRect(window, &r);
+    GetClientRect(window, &client);
+    printf("found=1\nvisible=%d\nzoomed=%d\niconic=%d\nrect=%ld,%ld,%ld,%ld\nclient=%ld,%ld\n",
+           IsWindowVisible(window) ? 1 : 0, IsZoomed(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top,
+           r.right, r.bottom, client.right, client.bottom);
+    PrintEscaped("title", TextOf(window).c_str());
+    HWND focus = FocusOf(window);
+    printf("focus=%d\n", focus ? GetDlgCtrlID(focus) : 0);
+    EnumChildWindows(window, PrintChild, 0);
+    return 0;
+}
+
+// click TITLE ID: presses a button as a user would.
+int Click(char** args) {
+    HWND button = GetDlgItem(Required(args[0]), atoi(args[1]));
+    printf("posted=%d\n", button && PostMessageA(button, BM_CLICK, 0, 0) ? 1 : 0);
+    return 0;
+}
+
+// command TITLE ID: posts WM_COMMAND with ID to the dialog.
+int Command(char** args) {
+    HWND window = Required(args[0]);
+    const int id = atoi(args[1]);
+    printf("posted=%d\n", PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                       reinterpret_cast<LPARAM>(GetDlgItem(window, id)))
+                              ? 1
+                              : 0);
+    return 0;
+}
+
+// key TITLE VK: a key press on the window's focused control.
+int Key(char** args) {
+    HWND window = Required(args[0]);
+    HWND target = FocusOf(window);
+    if (!target) target = window;
+    const WPARAM vk = static_cast<WPARAM>(strtol(args[1], nullptr, 0));
+    const BOOL ok = PostMessageA(target, WM_KEYDOWN, vk, 1) && PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
+    printf("posted=%d\n", ok ? 1 : 0);
+    return 0;
+}
+
+// syscommand TITLE SC: a system menu command (close box, maximise, ...).
+int SysCommand(char** args) {
+    HWND window = Required(args[0]);
+    printf("posted=%d\n", PostMessageA(window, WM_SYSCOMMAND, strtoul(args[1], nullptr, 0), 0) ? 1 : 0);
+    return 0;
+}
+
+// watch TITLE ID MS: the distinct texts of a control until the window goes
+// or MS pass.
+int Watch(char** args) {
+    HWND window = Required(args[0]);
+    HWND control = GetDlgItem(window, atoi(args[1]));
+    const DWORD start = GetTickCount(), duration = static_cast<DWORD>(atoi(args[2]));
+    std::string last = "\x01";
+    while (IsWindow(window) && GetTickCount() - start < duration) {
+        const std::string text = TextOf(control);
+        if (text != last && IsWindow(window)) {
+            PrintEscaped("seen", text.c_str());
+            last = text;
+        }
+        Sleep(25);
+    }
+    printf("open=%d\n", IsWindow(window) ? 1 : 0);
+    return 0;
+}
+
+// capture TITLE FILE: the window's pixels from the screen, as a 24-bit BMP.
+int Capture(char** args) {
+    HWND window = Required(args[0]);
+    RECT r = {};
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, section);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const int stride = (width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * height;
+    FILE* out = fopen(args[1], "wb");
+    if (out) {
+        fwrite(&file, sizeof file, 1, out);
+        fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+        fwrite(bits, stride, height, out);
+        fclose(out);
+    }
+    SelectObject(memory, old);
+    DeleteObject(section);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    printf("captured=%d\nrect=%ld,%ld,%ld,%ld\n", out ? 1 : 0, r.left, r.top, r.right, r.bottom);
+    return 0;
+}
+
+struct DriverCommand {
+    const char* name;
+    int argCount;
+    int (*run)(char** args);
+};
+
+const DriverCommand kCommands[] = {
+    {"find", 2, Find},   {"gone", 2, Gone},       {"state", 1, State},         {"click", 2, Click},
+    {"command", 2, Command}, {"key", 2, Key},     {"syscommand", 2, SysCommand}, {"watch", 3, Watch},
+    {"capture", 2, Capture},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    for (const DriverCommand& c : kCommands)
+        if (argc >= 2 && std::strcmp(argv[1], c.name) == 0 && argc - 2 == c.argCount) return c.run(argv + 2);
+    fprintf(stderr, "usage: tembra_driver find|gone|state|click|command|key|syscommand|watch|capture ...\n");
+    return 2;
+}
