@@ -12,12 +12,14 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import urllib.parse
+import zlib
 
 FAILURES = []
 CHECKS = [0]
@@ -315,3 +317,31 @@ class Site:
         self.download.close()
         if self.primary:
             self.primary.close()
+
+
+def read_bmp(path):
+    """Width, height and rows (top to bottom) of (r, g, b) from a 24-bit BMP."""
+    data = open(path, "rb").read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        start = offset + y * stride
+        line = data[start:start + width * 3]
+        rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, width * 3, 3)])
+    if height > 0:
+        rows.reverse()
+    return width, abs(height), rows
+
+
+def write_png(path, width, height, rows):
+    """Writes rows of (r, g, b) as an 8-bit RGB PNG."""
+    raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in rows)
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))

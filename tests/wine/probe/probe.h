@@ -21,3 +21,4 @@ extern const ProbeCommand kDownloadCommands[];
 extern const ProbeCommand kInstallCommands[];
 extern const ProbeCommand kFlowCommands[];
 extern const ProbeCommand kProgressCommands[];
+extern const ProbeCommand kResourceCommands[];

@@ -14,7 +14,7 @@ void PrintEscaped(const char* key, const char* text) {
 }
 
 static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands, kFlowCommands,
-                                                     kProgressCommands};
+                                                     kProgressCommands, kResourceCommands};
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
