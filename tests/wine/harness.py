@@ -288,9 +288,12 @@ class Site:
     holding the info file and installer of each published language, under
     both package prefixes."""
 
-    def __init__(self, args, config_up=True):
+    def __init__(self, args, config_up=True, announced_base=None):
         self.download = TestServer()
         self.base = self.download.url("/files/")
+        # announced_base(base) may make the address the servers announce
+        # differ from where the files lie.
+        announced_base = announced_base(self.base) if announced_base else self.base
         self.primary = None
         if config_up:
             address = urllib.parse.urlsplit(read_cache(args.windows_build, "TEMBRA_PRIMARY_SERVER"))
@@ -298,7 +301,7 @@ class Site:
             redirect = f"http://127.0.0.1:{address.port}/redirect"
             self.primary.reset({
                 address.path: Route(scramble(args.tool, f"iFlag=1|sUrl={redirect}")),
-                "/redirect": Route(scramble(args.tool, f"iFlag=0|sDlurl={self.base}")),
+                "/redirect": Route(scramble(args.tool, f"iFlag=0|sDlurl={announced_base}")),
             })
 
     def publish(self, language, info, installer):

@@ -45,6 +45,26 @@ check(ops[len(INIT):] == ["status:" + STATUS_TEXTS[3], "showOk"], f"both servers
 check("worker" not in ops and not any(op.startswith("timer") for op in ops), "no worker, no timer")
 check(not os.path.exists(os.path.join(folder, "tembset.exe")), "no installer file created")
 
+# Download base addresses too long for the 2,048-byte download address: as
+# copied (2,100 characters), and once the installer file name (20 characters)
+# is appended (2,030). Both count as an unusable answer.
+for length in (2100, 2030):
+    padded = "http://127.0.0.1:1/" + "d" * (length - 20) + "/"
+    site = Site(args, announced_base=lambda base: padded)
+    ops, result, folder = run_flow(f"long-base-{length}")
+    check(ops[len(INIT):] == ["status:" + STATUS_TEXTS[3], "showOk"], f"base of {length}: text 3: {ops[len(INIT):]}")
+    check(site.fetched() == [], "nothing is fetched from a refused address")
+    site.close()
+
+# A base address that just fits: 2,027 characters, the 20 of the file name
+# and the terminator.
+site = Site(args, announced_base=lambda base: base + "x" * (2026 - len(base)) + "/")
+ops, result, folder = run_flow("long-base-fits")
+check("worker" not in ops and ops[len(INIT):] == ["status:" + STATUS_TEXTS[4], "showOk"],
+      f"a base that fits goes on to the info file (not published: text 4): {ops[len(INIT):]}")
+check(len(site.fetched()) == 1 and site.fetched()[0].endswith("ENG.ENG"), f"info file asked: {site.fetched()}")
+site.close()
+
 # Info file with total size 0.
 site = Site(args)
 site.publish("ENG", Route(b"0\nnews"), Route(installer))

@@ -9,18 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "../common/escaped_output.h"
 
-void PrintEscaped(const char* key, const char* text) {
-    printf("%s=", key);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p < 0x20 || *p >= 0x7F || *p == '\\')
-            printf("\\x%02X", *p);
-        else
-            putchar(*p);
-    }
-    putchar('\n');
-}
+namespace {
 
 HWND FindTopLevel(const char* title, DWORD timeoutMs) {
     const DWORD start = GetTickCount();

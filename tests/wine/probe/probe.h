@@ -5,16 +5,14 @@
 
 #include <cstdio>
 
+#include "../common/escaped_output.h"
+
 struct ProbeCommand {
     const char* name;
     int argCount;
     const char* usage;
     int (*run)(char** args);
 };
-
-// Prints "key=" and text with control bytes, backslashes and non-ASCII
-// written as \xNN, so that CR and LF are visible in the output.
-void PrintEscaped(const char* key, const char* text);
 
 extern const ProbeCommand kNetworkCommands[];
 extern const ProbeCommand kDownloadCommands[];

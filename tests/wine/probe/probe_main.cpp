@@ -2,17 +2,6 @@
 
 #include "probe.h"
 
-void PrintEscaped(const char* key, const char* text) {
-    printf("%s=", key);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p < 0x20 || *p >= 0x7F || *p == '\\')
-            printf("\\x%02X", *p);
-        else
-            putchar(*p);
-    }
-    putchar('\n');
-}
-
 static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands, kFlowCommands,
                                                      kProgressCommands, kResourceCommands};
 
