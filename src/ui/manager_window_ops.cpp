@@ -47,7 +47,21 @@ void EndWindow(void* window, int result) { EndDialog(Dialog(window), result); }
 }  // namespace
 
 WindowOps ManagerWindowOps(HWND dialog) {
-    return {dialog,         StatusBox,         SetTitle,     SetStatusText,  RepaintStatus,
-            DeselectStatus, ParkFocus,         ActivateFocusSink, ShowOkButton, RedrawProgress,
-            StartTickerTimer, KillTickerTimer, PostStart,    StartWorker,    EndWindow};
+    WindowOps ops = {};
+    ops.window = dialog;
+    ops.statusBox = StatusBox;
+    ops.setTitle = SetTitle;
+    ops.setStatusText = SetStatusText;
+    ops.repaintStatus = RepaintStatus;
+    ops.deselectStatus = DeselectStatus;
+    ops.parkFocus = ParkFocus;
+    ops.activateFocusSink = ActivateFocusSink;
+    ops.showOkButton = ShowOkButton;
+    ops.redrawProgress = RedrawProgress;
+    ops.startTickerTimer = StartTickerTimer;
+    ops.killTimer = KillTickerTimer;
+    ops.postStart = PostStart;
+    ops.startWorker = StartWorker;
+    ops.endWindow = EndWindow;
+    return ops;
 }

@@ -56,10 +56,26 @@ void EndWindow(void*, int result) {
     g_ended = true;
 }
 
-const WindowOps kRecorder = {nullptr,        StatusBox,         SetTitle,       SetStatusText,
-                             RepaintStatus,  DeselectStatus,    ParkFocus,      ActivateFocusSink,
-                             ShowOkButton,   RedrawProgress,    StartTickerTimer, KillTickerTimer,
-                             PostStart,      StartWorker,       EndWindow};
+WindowOps MakeRecorder() {
+    WindowOps ops = {};
+    ops.statusBox = StatusBox;
+    ops.setTitle = SetTitle;
+    ops.setStatusText = SetStatusText;
+    ops.repaintStatus = RepaintStatus;
+    ops.deselectStatus = DeselectStatus;
+    ops.parkFocus = ParkFocus;
+    ops.activateFocusSink = ActivateFocusSink;
+    ops.showOkButton = ShowOkButton;
+    ops.redrawProgress = RedrawProgress;
+    ops.startTickerTimer = StartTickerTimer;
+    ops.killTimer = KillTickerTimer;
+    ops.postStart = PostStart;
+    ops.startWorker = StartWorker;
+    ops.endWindow = EndWindow;
+    return ops;
+}
+
+const WindowOps kRecorder = MakeRecorder();
 
 LRESULT CALLBACK FlowWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
