@@ -322,20 +322,27 @@ class Site:
             self.primary.close()
 
 
-def read_bmp(path):
-    """Width, height and rows (top to bottom) of (r, g, b) from a 24-bit BMP."""
-    data = open(path, "rb").read()
-    offset = struct.unpack_from("<I", data, 10)[0]
-    width, height = struct.unpack_from("<ii", data, 18)
-    stride = (width * 3 + 3) & ~3
+def capture_screen(display, rect):
+    """The pixels an X server shows in rect (left, top, right, bottom), as
+    rows of (r, g, b), read with xwd: what a user sees, window frames and
+    captions included."""
+    data = subprocess.run(["xwd", "-root", "-silent", "-display", display], stdout=subprocess.PIPE,
+                          check=True).stdout
+    header = struct.unpack_from(">25I", data, 0)
+    header_size, byte_order, bits_per_pixel, bytes_per_line, colours = (header[0], header[7], header[11],
+                                                                        header[12], header[19])
+    pixel_bytes = bits_per_pixel // 8
+    pixels = header_size + 12 * colours
+    left, top, right, bottom = rect
     rows = []
-    for y in range(abs(height)):
-        start = offset + y * stride
-        line = data[start:start + width * 3]
-        rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, width * 3, 3)])
-    if height > 0:
-        rows.reverse()
-    return width, abs(height), rows
+    for y in range(top, bottom):
+        row = []
+        for x in range(left, right):
+            at = pixels + y * bytes_per_line + x * pixel_bytes
+            value = int.from_bytes(data[at:at + pixel_bytes], "little" if byte_order == 0 else "big")
+            row.append(((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF))
+        rows.append(row)
+    return rows
 
 
 def write_png(path, width, height, rows):

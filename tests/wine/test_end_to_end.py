@@ -6,7 +6,7 @@ import shutil
 import subprocess
 
 from harness import (STATUS_TEXTS, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args, parse_probe,
-                     read_bmp, read_cache, unescape, write_png)
+                     capture_screen, read_cache, unescape, write_png)
 
 args = parse_args()
 build = args.windows_build
@@ -89,13 +89,15 @@ def choose(language_control=None):
 
 
 def capture(title, name):
-    bmp = os.path.join(args.work, name + ".bmp")
-    result, _ = driver("capture", title, wine.unix_to_windows(bmp))
-    if not check(result.get("captured") == "1" and os.path.exists(bmp), f"screenshot {name}"):
+    """Saves the window as the X server shows it as a PNG screenshot; returns
+    its screen rectangle and pixels."""
+    state = parse_probe(driver("state", title)[1])
+    if not check(state.get("found") == "1", f"window {title!r} for screenshot {name}"):
         return None, None
-    width, height, rows = read_bmp(bmp)
-    write_png(os.path.join(screenshots, name + ".png"), width, height, rows)
-    return tuple(int(v) for v in result["rect"].split(",")), rows
+    rect = tuple(int(v) for v in state["rect"].split(","))
+    rows = capture_screen(xvfb.display, rect)
+    write_png(os.path.join(screenshots, name + ".png"), rect[2] - rect[0], rect[3] - rect[1], rows)
+    return rect, rows
 
 
 def delete_key():

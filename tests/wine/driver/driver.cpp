@@ -1,6 +1,6 @@
 // Automation helper of the end-to-end tests: finds the program's dialogs from
 // outside, reads their controls, clicks buttons, sends keys and system
-// commands and captures the screen. Prints "key=value" lines.
+// commands. Prints "key=value" lines.
 #include <windows.h>
 
 #include <cstdio>
@@ -149,45 +149,6 @@ int Watch(char** args) {
     return 0;
 }
 
-// capture TITLE FILE: the window's pixels from the screen, as a 24-bit BMP.
-int Capture(char** args) {
-    HWND window = Required(args[0]);
-    RECT r = {};
-    GetWindowRect(window, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, section);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    const int stride = (width * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + stride * height;
-    FILE* out = fopen(args[1], "wb");
-    if (out) {
-        fwrite(&file, sizeof file, 1, out);
-        fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-        fwrite(bits, stride, height, out);
-        fclose(out);
-    }
-    SelectObject(memory, old);
-    DeleteObject(section);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    printf("captured=%d\nrect=%ld,%ld,%ld,%ld\n", out ? 1 : 0, r.left, r.top, r.right, r.bottom);
-    return 0;
-}
-
 struct DriverCommand {
     const char* name;
     int argCount;
@@ -197,7 +158,6 @@ struct DriverCommand {
 const DriverCommand kCommands[] = {
     {"find", 2, Find},   {"gone", 2, Gone},       {"state", 1, State},         {"click", 2, Click},
     {"command", 2, Command}, {"key", 2, Key},     {"syscommand", 2, SysCommand}, {"watch", 3, Watch},
-    {"capture", 2, Capture},
 };
 
 }  // namespace
@@ -206,6 +166,6 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     for (const DriverCommand& c : kCommands)
         if (argc >= 2 && std::strcmp(argv[1], c.name) == 0 && argc - 2 == c.argCount) return c.run(argv + 2);
-    fprintf(stderr, "usage: tembra_driver find|gone|state|click|command|key|syscommand|watch|capture ...\n");
+    fprintf(stderr, "usage: tembra_driver find|gone|state|click|command|key|syscommand|watch ...\n");
     return 2;
 }
