@@ -75,8 +75,9 @@ def status_text():
     return result.get("text1001")
 
 
-def choose(language_control=None):
-    """Waits for the chooser, picks a language (or keeps the preselection), OK."""
+def choose(language_control=None, confirm_key=None):
+    """Waits for the chooser, picks a language (or keeps the preselection),
+    then OK: clicked, or confirm_key pressed."""
     if not wait_for(CHOOSER):
         return None
     _, out = driver("state", CHOOSER)
@@ -84,7 +85,10 @@ def choose(language_control=None):
     if language_control:
         driver("click", CHOOSER, str(language_control))
         deadline_poll(lambda: controls(driver("state", CHOOSER)[1]).get(language_control, {}).get("checked") == "1", 10)
-    driver("click", CHOOSER, "1")
+    if confirm_key:
+        driver("key", CHOOSER, confirm_key)
+    else:
+        driver("click", CHOOSER, "1")
     return preselected
 
 
@@ -199,10 +203,10 @@ check(any(f.endswith("DEU.exe") for f in site.fetched()), f"the DEU installer is
 site.download.reset(dict(site.download.routes))
 
 run = Run("swedish")
-choose(language_control=1025)
+choose(language_control=1025, confirm_key=VK_RETURN)
 check(run.wait() == 0, "the Swedish run ends with 0")
 check(any(f.endswith("SWE.exe") for f in site.fetched()) and not any(f.endswith("ENG.exe") for f in site.fetched()),
-      f"picking '&Svenska' fetches the SWE installer: {site.fetched()}")
+      f"picking '&Svenska' and pressing Enter fetches the SWE installer: {site.fetched()}")
 site.close()
 
 # --- Escape on the chooser ----------------------------------------------------------
@@ -276,8 +280,11 @@ if wait_for(MANAGER):
     check(deadline_poll(lambda: parse_probe(driver("state", MANAGER)[1]).get("iconic") == "1", 10), "minimised")
     driver("syscommand", MANAGER, SC_RESTORE)
     restored = deadline_poll(lambda: parse_probe(driver("state", MANAGER)[1]).get("iconic") == "0", 10)
-    check(restored and parse_probe(driver("state", MANAGER)[1]).get("rect") == before.get("rect"),
-          "a restore brings the window back at its size")
+    state = parse_probe(driver("state", MANAGER)[1])
+    check(restored and state.get("rect") == before.get("rect"), "a restore brings the window back at its size")
+    start, _, end = (state.get("selection1001") or "x,y").partition(",")
+    check(start == end, f"no selection in the status box after the restore: {state.get('selection1001')}")
+    check(state.get("caret") != "1001", f"and no caret: {state.get('caret')}")
     driver("command", MANAGER, "1")
 check(run.wait(30) == 0, "command 1 during the download ends the process with 0")
 check(len(run.file("tembset.exe") or b"") < len(slow), "it ended before the download did")

@@ -30,12 +30,14 @@ std::string TextOf(HWND window) {
     return text;
 }
 
-HWND FocusOf(HWND window) {
+GUITHREADINFO ThreadInfoOf(HWND window) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
-    return info.hwndFocus;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) info = GUITHREADINFO{};
+    return info;
 }
+
+HWND FocusOf(HWND window) { return ThreadInfoOf(window).hwndFocus; }
 
 HWND Required(const char* title) {
     HWND window = FindTopLevel(title, 10000);
@@ -57,6 +59,10 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM) {
            static_cast<int>(SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED &&
                             std::strcmp(className, "Button") == 0),
            r.left, r.top, r.right, r.bottom);
+    if (std::strcmp(className, "Edit") == 0) {
+        const DWORD selection = static_cast<DWORD>(SendMessageA(child, EM_GETSEL, 0, 0));
+        printf("selection%d=%u,%u\n", id, LOWORD(selection), HIWORD(selection));
+    }
     char key[32];
     snprintf(key, sizeof key, "text%d", id);
     PrintEscaped(key, TextOf(child).c_str());
@@ -88,8 +94,9 @@ int State(char** args) {
            IsWindowVisible(window) ? 1 : 0, IsZoomed(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top,
            r.right, r.bottom, client.right, client.bottom);
     PrintEscaped("title", TextOf(window).c_str());
-    HWND focus = FocusOf(window);
-    printf("focus=%d\n", focus ? GetDlgCtrlID(focus) : 0);
+    const GUITHREADINFO thread = ThreadInfoOf(window);
+    printf("focus=%d\n", thread.hwndFocus ? GetDlgCtrlID(thread.hwndFocus) : 0);
+    printf("caret=%d\n", thread.hwndCaret ? GetDlgCtrlID(thread.hwndCaret) : 0);
     EnumChildWindows(window, PrintChild, 0);
     return 0;
 }
