@@ -54,7 +54,7 @@ def parse_args(extra=None):
     for name in ("windows_build", "tool", "prefix", "work"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    os.makedirs(args.work, exist_ok=True)
     return args
 
 

@@ -149,7 +149,9 @@ check(result.get("messages", "").endswith("F0"), f"a body cut off mid-way fails:
 
 # A write that fails: the current directory on a 64 KiB tmpfs, a 1 MiB body.
 small_disk = os.path.join(args.work, "small-disk")
-os.makedirs(small_disk)
+if os.path.ismount(small_disk):  # left over by an interrupted run
+    subprocess.run(["umount", small_disk])
+os.makedirs(small_disk, exist_ok=True)
 mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", small_disk],
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
 if not mounted:
