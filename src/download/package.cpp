@@ -28,12 +28,15 @@ bool ReadLibraryVersion(const char* path, unsigned* major, unsigned* minor, void
     return GetFileVersion(path, major, minor);
 }
 
-bool ComposePackage(char* url, std::size_t urlSize, char* fileName, std::size_t fileNameSize,
-                    const char* language) {
+const char* SystemPackagePrefix() {
     char directory[MAX_PATH + 2] = {};
     const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) directory[0] = '\0';  // no usable directory: no library found
     AppendText(directory, sizeof directory, "\\");
-    const char* prefix = ChoosePackagePrefix(directory, ReadLibraryVersion, nullptr);
-    return ComposeAddresses(url, urlSize, fileName, fileNameSize, prefix, language);
+    return ChoosePackagePrefix(directory, ReadLibraryVersion, nullptr);
+}
+
+bool ComposePackage(char* url, std::size_t urlSize, char* fileName, std::size_t fileNameSize,
+                    const char* language) {
+    return ComposeAddresses(url, urlSize, fileName, fileNameSize, SystemPackagePrefix(), language);
 }

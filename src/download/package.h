@@ -13,6 +13,9 @@ bool GetFileVersion(const char* path, unsigned* major, unsigned* minor);
 // Adapter of GetFileVersion for ChoosePackagePrefix.
 bool ReadLibraryVersion(const char* path, unsigned* major, unsigned* minor, void* context);
 
+// The package prefix that the libraries of the system directory select.
+const char* SystemPackagePrefix();
+
 // Chooses the prefix from the system directory's libraries and appends it
 // with the language to url (the download base address, becoming the info
 // file address); fileName receives the installer file name. False, with

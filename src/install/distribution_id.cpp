@@ -15,7 +15,7 @@ static bool ReadTrailerOf(const char* path, char* id, std::size_t idSize) {
     bool found = false;
     const long size = _lseek(file, 0, SEEK_END);
     unsigned char tail[TRAILER_SIZE];
-    if (size > static_cast<long>(TRAILER_SIZE) && _lseek(file, -static_cast<long>(TRAILER_SIZE), SEEK_END) > 0 &&
+    if (_lseek(file, -static_cast<long>(TRAILER_SIZE), SEEK_END) > 0 &&
         _read(file, tail, TRAILER_SIZE) == static_cast<int>(TRAILER_SIZE))
         found = ParseTrailer(tail, size, id, idSize);
     _close(file);

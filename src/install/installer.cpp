@@ -4,21 +4,19 @@
 
 #include <cstring>
 
+#include "download/download_worker.h"
 #include "download/package_rules.h"
 #include "install/uninstall_rules.h"
 #include "platform/reg_key.h"
 
-static const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-static const char kProductName[] = "Tembra Orvane";
+const char UNINSTALL_KEY_PATH[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" "Tembra Orvane";
 
-bool LaunchInstaller() { return WinExec("tembset.exe", SW_SHOW) > 31; }
+bool LaunchInstaller() { return WinExec(INSTALLER_FILE, SW_SHOW) > 31; }
 
 void RetirePreviousInstall() {
-    char work[UNINSTALL_WORK_SIZE] = {};
-    AppendText(work, sizeof work, kUninstallKey);
-    AppendText(work, sizeof work, kProductName);
     RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, work)) return;
+    if (!key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH)) return;
+    char work[UNINSTALL_WORK_SIZE] = {};
     if (!key.QueryString(work, sizeof work, "UninstallString") || work[0] == '\0') return;
 
     char folder[RETIRE_TARGET_SIZE];

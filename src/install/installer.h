@@ -1,6 +1,9 @@
 // Hand-off to the downloaded installer.
 #pragma once
 
+// The previous installation's uninstall entry under HKEY_LOCAL_MACHINE.
+extern const char UNINSTALL_KEY_PATH[];
+
 // Runs "tembset.exe" by its bare name; true when it was started.
 bool LaunchInstaller();
 

@@ -27,10 +27,7 @@ static int RunPrefix(char** args) {
 static int RunCompose(char** args) {
     char url[TEXT_BUFFER_SIZE] = {};
     std::strncpy(url, args[0], sizeof url - 1);
-    char directory[MAX_PATH + 2] = {};
-    GetSystemDirectoryA(directory, MAX_PATH);
-    std::strcat(directory, "\\");
-    printf("system_prefix=%s\n", ChoosePackagePrefix(directory, ReadLibraryVersion, nullptr));
+    printf("system_prefix=%s\n", SystemPackagePrefix());
     char fileName[ADDRESS_BUFFER_SIZE] = {};
     printf("result=%d\n", ComposePackage(url, sizeof url, fileName, sizeof fileName, args[1]) ? 1 : 0);
     PrintEscaped("url", url);

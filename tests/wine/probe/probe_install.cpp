@@ -38,9 +38,7 @@ static int RunQueryId(char**) {
 // set-uninstall VALUE: writes the previous installation's uninstall command.
 static int RunSetUninstall(char** args) {
     RegKey key;
-    const bool ok = key.Create(HKEY_LOCAL_MACHINE,
-                               "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tembra Orvane") &&
-                    key.SetString(args[0], "UninstallString");
+    const bool ok = key.Create(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH) && key.SetString(args[0], "UninstallString");
     printf("result=%d\n", ok ? 1 : 0);
     return 0;
 }
@@ -53,7 +51,7 @@ static int RunQueryUninstall(char** args) {
     if (size == 0 || size + 16 > sizeof buffer) return 2;
     std::memset(buffer, '#', size + 16);
     RegKey key;
-    bool ok = key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tembra Orvane");
+    bool ok = key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH);
     ok = ok && key.QueryString(buffer, size, "UninstallString");
     bool guardIntact = true;
     for (DWORD i = size; i < size + 16; ++i) guardIntact = guardIntact && buffer[i] == '#';
