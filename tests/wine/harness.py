@@ -355,3 +355,18 @@ def write_png(path, width, height, rows):
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
                 + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def previous_installation(wine, probe, work, name):
+    """A previous installation C:\\name with a few files, and its uninstall
+    entry pointing at it. Returns the folder (Unix path) and its files."""
+    folder = os.path.join(wine.prefix, "drive_c", name)
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.rmtree(folder + ".old", ignore_errors=True)
+    os.makedirs(os.path.join(folder, "bin"))
+    files = {"uninst.exe": os.urandom(5000), os.path.join("bin", "client.dat"): os.urandom(70000)}
+    for rel, data in files.items():
+        with open(os.path.join(folder, rel), "wb") as f:
+            f.write(data)
+    wine.run(probe, ["set-uninstall", f'"C:\\{name}\\uninst.exe"'], cwd=work)
+    return folder, files

@@ -2,11 +2,11 @@
 outside by the automation helper, against configuration and download
 servers on 127.0.0.1."""
 import os
-import shutil
 import subprocess
 
 from harness import (STATUS_TEXTS, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args, parse_probe,
-                     capture_screen, read_cache, unescape, write_png)
+                     capture_screen, previous_installation, read_cache, unescape,
+                     write_png)
 
 args = parse_args()
 build = args.windows_build
@@ -108,19 +108,6 @@ def delete_key():
     wine.reg("delete", KEY, "/f")
 
 
-def previous_installation(name):
-    folder = os.path.join(args.prefix, "drive_c", name)
-    shutil.rmtree(folder, ignore_errors=True)
-    shutil.rmtree(folder + ".old", ignore_errors=True)
-    os.makedirs(os.path.join(folder, "bin"))
-    files = {"uninst.exe": os.urandom(5000), os.path.join("bin", "client.dat"): os.urandom(70000)}
-    for rel, data in files.items():
-        with open(os.path.join(folder, rel), "wb") as f:
-            f.write(data)
-    wine.run(probe, ["set-uninstall", f'"C:\\{name}\\uninst.exe"'], cwd=args.work)
-    return folder, files
-
-
 def check_progress_pixels(window_rect, rows, control_rect):
     """The bar in a screenshot: frames, and segments of w - 1 pixels from x = 2."""
     left, top = control_rect[0] - window_rect[0], control_rect[1] - window_rect[1]
@@ -146,7 +133,7 @@ def check_progress_pixels(window_rect, rows, control_rect):
 
 # --- The whole road ------------------------------------------------------------------
 delete_key()
-previous, previous_files = previous_installation("TembraE2EPrevious")
+previous, previous_files = previous_installation(wine, probe, args.work, "TembraE2EPrevious")
 site = Site(args)
 body = installer + os.urandom(3 * 1024 * 1024)
 news = b"".join(b"News line %d\r\n" % i for i in range(1, 5))
@@ -251,7 +238,7 @@ failure_run("text4-bad-info", 4, site)
 site = Site(args)
 site.publish("ENG", Route(b"1000\nnews\n"), Route(b"missing", status=404))
 failure_run("text5-download-fails", 5, site)
-previous, previous_files = previous_installation("TembraE2EKept")
+previous, previous_files = previous_installation(wine, probe, args.work, "TembraE2EKept")
 site = Site(args)
 site.publish("ENG", Route(b"1000\nnews\n"), Route(b"<html><body>Not an installer</body></html>"))
 failure_run("text7-no-installer", 7, site)

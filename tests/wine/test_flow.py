@@ -5,13 +5,12 @@ import os
 import shutil
 
 from harness import (STATUS_TEXTS, Route, Site, Wine, check, deadline_poll, finish, parse_args, parse_probe,
-                     unescape)
+                     previous_installation, unescape)
 
 args = parse_args()
 probe = os.path.join(args.windows_build, "tembra_probe.exe")
 installer = open(os.path.join(args.windows_build, "test_installer.exe"), "rb").read()
 wine = Wine(args.prefix)
-UNINSTALL_FOLDER = os.path.join(args.prefix, "drive_c", "TembraFlowPrevious")
 
 
 def run_flow(name, events="-", language="ENG"):
@@ -25,15 +24,6 @@ def run_flow(name, events="-", language="ENG"):
 
 def statuses(ops):
     return [op[7:] for op in ops if op.startswith("status:")]
-
-
-def previous_installation():
-    shutil.rmtree(UNINSTALL_FOLDER, ignore_errors=True)
-    shutil.rmtree(UNINSTALL_FOLDER + ".old", ignore_errors=True)
-    os.makedirs(UNINSTALL_FOLDER)
-    with open(os.path.join(UNINSTALL_FOLDER, "uninst.exe"), "wb") as f:
-        f.write(b"previous")
-    wine.run(probe, ["set-uninstall", '"C:\\TembraFlowPrevious\\uninst.exe"'], cwd=args.work)
 
 
 INIT = ["title:" + STATUS_TEXTS[1], "statusBox", "status:" + STATUS_TEXTS[2], "deselect", "park", "postStart"]
@@ -93,7 +83,7 @@ check(result.get("buffers") == "0", "DESTROY frees the buffers")
 site.close()
 
 # The installer is an HTML page: it cannot start, the previous installation stays.
-previous_installation()
+UNINSTALL_FOLDER, _ = previous_installation(wine, probe, args.work, "TembraFlowPrevious")
 site = Site(args)
 site.publish("ENG", Route(b"40\nnews\n"), Route(b"<html><body>Sorry</body></html>"))
 ops, result, folder = run_flow("launch-fails")
@@ -105,7 +95,7 @@ check(os.path.isdir(UNINSTALL_FOLDER) and not os.path.exists(UNINSTALL_FOLDER + 
 site.close()
 
 # The whole road, in Swedish.
-previous_installation()
+UNINSTALL_FOLDER, _ = previous_installation(wine, probe, args.work, "TembraFlowPrevious")
 site = Site(args)
 news = b"".join(b"line %d\r\n" % i for i in range(5))
 body = installer + os.urandom(300000)
