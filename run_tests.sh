@@ -5,20 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3
-          g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    mkdir -p build
-    export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture i386
-    apt-get update -q > build/setup.log 2>&1 || { cat build/setup.log; exit 1; }
-    apt-get install -y -q "${missing[@]}" >> build/setup.log 2>&1 || { tail -50 build/setup.log; exit 1; }
-fi
+source tools/ensure_packages.sh
+ensure_packages cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 g++-mingw-w64-i686 \
+                wine wine32:i386 libgnutls30:i386 xvfb xauth x11-apps nginx-light osslsigncode openssl
 
 jobs=$(nproc)
 cmake --preset windows > /dev/null

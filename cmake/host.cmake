@@ -14,10 +14,16 @@ if(TEMBRA_SANITIZE)
 endif()
 target_compile_options(tembra_core PRIVATE ${TEMBRA_HOST_WARNINGS})
 
-add_executable(tembra_tool tools/tembra_tool.cpp)
+file(GLOB TEMBRA_TOOL_SOURCES CONFIGURE_DEPENDS tools/host/*.cpp)
+add_executable(tembra_tool ${TEMBRA_TOOL_SOURCES})
 target_link_libraries(tembra_tool PRIVATE tembra_core)
 
 enable_testing()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME tool.publish
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_publish.py
+                 $<TARGET_FILE:tembra_tool> ${CMAKE_BINARY_DIR}/tool-work/publish)
+
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB TEMBRA_HOST_TEST_SOURCES CONFIGURE_DEPENDS tests/host/*.cpp)

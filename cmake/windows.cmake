@@ -1,8 +1,12 @@
 # The Windows program and the Windows-side test programs (run under Wine).
 
-set(TEMBRA_WIN_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -Wall -Wextra)
+# Reproducible: no build path in the image (-ffile-prefix-map) and no link
+# time stamp, so two builds of one commit are byte-identical and a signed
+# copy can be traced to its commit.
+set(TEMBRA_WIN_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -Wall -Wextra
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 # Static run-time pieces of GCC; msvcrt.dll itself belongs to Windows.
-set(TEMBRA_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s)
+set(TEMBRA_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--no-insert-timestamp)
 target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 
 # The thin Windows layer over the core: WinINet, registry, files, windows.
@@ -74,3 +78,8 @@ add_executable(tembra_driver tests/wine/driver/driver.cpp)
 target_compile_options(tembra_driver PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(tembra_driver PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
 target_link_libraries(tembra_driver PRIVATE user32 gdi32)
+
+# The installer the demo publishes: a window saying Tembra Orvane was installed.
+add_executable(demo_installer WIN32 tools/demo/demo_installer.cpp tools/demo/demo_installer.rc)
+target_compile_options(demo_installer PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
+target_link_options(demo_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})

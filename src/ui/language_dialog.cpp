@@ -5,17 +5,17 @@
 // Captions in the system's own code page: Big5, Shift-JIS and the Korean
 // code page. They read right only on such a system, so they are set only there.
 const LanguageRow kLanguages[LANGUAGE_COUNT] = {
-    {1015, "CHT", LANG_CHINESE, "\xA4\xA4\xA4\xE5"},
-    {1016, "DEU", LANG_GERMAN, nullptr},
-    {1017, "ENG", 0, nullptr},
-    {1018, "SPA", LANG_SPANISH, nullptr},
-    {1019, "FRE", LANG_FRENCH, nullptr},
-    {1020, "ITA", LANG_ITALIAN, nullptr},
-    {1021, "JAP", LANG_JAPANESE, "\x93\xFA\x96\x7B\x8C\xEA"},
-    {1022, "KOR", LANG_KOREAN, "\xC8\xAF\xB8\xA6"},
-    {1023, "DUT", LANG_DUTCH, nullptr},
-    {1024, "POR", LANG_PORTUGUESE, nullptr},
-    {1025, "SWE", LANG_SWEDISH, nullptr},
+    {1015, kLanguageCodes[0], LANG_CHINESE, "\xA4\xA4\xA4\xE5"},
+    {1016, kLanguageCodes[1], LANG_GERMAN, nullptr},
+    {1017, kLanguageCodes[2], 0, nullptr},
+    {1018, kLanguageCodes[3], LANG_SPANISH, nullptr},
+    {1019, kLanguageCodes[4], LANG_FRENCH, nullptr},
+    {1020, kLanguageCodes[5], LANG_ITALIAN, nullptr},
+    {1021, kLanguageCodes[6], LANG_JAPANESE, "\x93\xFA\x96\x7B\x8C\xEA"},
+    {1022, kLanguageCodes[7], LANG_KOREAN, "\xC8\xAF\xB8\xA6"},
+    {1023, kLanguageCodes[8], LANG_DUTCH, nullptr},
+    {1024, kLanguageCodes[9], LANG_PORTUGUESE, nullptr},
+    {1025, kLanguageCodes[10], LANG_SWEDISH, nullptr},
 };
 
 static const int ENGLISH_ROW = 2;

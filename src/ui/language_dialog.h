@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "download/languages.h"
+
 struct LanguageRow {
     int control;                   // radio button 1015..1025
     const char* code;              // package language code
@@ -10,7 +12,6 @@ struct LanguageRow {
     const char* nativeCaption;     // caption set only on such a system, or null
 };
 
-constexpr int LANGUAGE_COUNT = 11;
 extern const LanguageRow kLanguages[LANGUAGE_COUNT];
 
 // The row preselected for a primary language (GetSystemDefaultLangID() &

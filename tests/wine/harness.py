@@ -370,3 +370,48 @@ def previous_installation(wine, probe, work, name):
             f.write(data)
     wine.run(probe, ["set-uninstall", f'"C:\\{name}\\uninst.exe"'], cwd=work)
     return folder, files
+
+
+class Automation:
+    """The automation helper (tembra_driver.exe): finds the program's windows
+    from outside, reads and clicks them."""
+
+    CHOOSER, MANAGER = "Language:", "Downloading..."
+
+    def __init__(self, wine, build, cwd):
+        self.wine, self.exe, self.cwd = wine, os.path.join(build, "tembra_driver.exe"), cwd
+
+    def __call__(self, *command):
+        _, out, _ = self.wine.run(self.exe, list(command), cwd=self.cwd)
+        return parse_probe(out)
+
+    def wait_for(self, title, timeout_ms=30000):
+        return self("find", title, str(timeout_ms)).get("found") == "1"
+
+    def choose(self, control=None):
+        """Confirms the language chooser, after clicking a language's button."""
+        if not self.wait_for(self.CHOOSER):
+            return False
+        if control:
+            self("click", self.CHOOSER, str(control))
+        self("click", self.CHOOSER, "1")
+        return True
+
+    def status(self):
+        return self("state", self.MANAGER).get("text1001")
+
+
+def use_virtual_desktop(wine):
+    """A virtual desktop stands in for a window manager: without one, Wine
+    waits about 2 s each time a top-level window goes."""
+    wine.reg("add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default", "/f")
+    wine.reg("add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768", "/f")
+
+
+def registry_default(wine, key):
+    """The default value of key as reg.exe shows it, or None."""
+    _, out = wine.reg("query", key, "/ve")
+    for line in out.splitlines():
+        if "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    return None

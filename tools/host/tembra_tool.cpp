@@ -2,7 +2,10 @@
 //   tembra_tool scramble   < plain     > scrambled   (what a server sends)
 //   tembra_tool descramble < scrambled > plain
 //   tembra_tool stamp IN OUT FIRST SECOND   copy IN to OUT with an ID trailer
+//                                           (replacing any earlier one; a signed
+//                                           copy keeps its signature)
 //   tembra_tool read-id FILE                print the ID a copy would record
+//   tembra_tool publish OUT ...             write what the servers serve
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +13,8 @@
 
 #include "download/scramble.h"
 #include "install/distribution_rules.h"
+#include "pe_stamp.h"
+#include "publish.h"
 
 namespace {
 
@@ -42,18 +47,16 @@ int Substitute(bool scramble) {
 }
 
 int Stamp(const char* in, const char* out, const char* first, const char* second) {
-    unsigned char trailer[TRAILER_SIZE];
-    if (!BuildTrailer(first, second, trailer)) {
-        fprintf(stderr, "tembra_tool: first part takes at most %zu characters, second part %zu\n",
-                TRAILER_FIRST_PART_SIZE, TRAILER_SECOND_PART_SIZE);
-        return 1;
-    }
     std::vector<unsigned char> bytes;
     if (!ReadFile(in, &bytes)) {
         fprintf(stderr, "tembra_tool: cannot read %s\n", in);
         return 1;
     }
-    bytes.insert(bytes.end(), trailer, trailer + TRAILER_SIZE);
+    const std::string error = StampTrailer(&bytes, first, second);
+    if (!error.empty()) {
+        fprintf(stderr, "tembra_tool: %s: %s\n", in, error.c_str());
+        return 1;
+    }
     FILE* f = fopen(out, "wb");
     if (!f) {
         fprintf(stderr, "tembra_tool: cannot write %s\n", out);
@@ -88,7 +91,9 @@ int Usage() {
     fprintf(stderr,
             "usage: tembra_tool scramble|descramble  (stdin to stdout)\n"
             "       tembra_tool stamp IN OUT FIRST SECOND\n"
-            "       tembra_tool read-id FILE\n");
+            "       tembra_tool read-id FILE\n"
+            "       tembra_tool publish OUT --primary URL --fallback URL --download-base URL\n"
+            "                   --news FILE --installer FILE|LANG=FILE ... [--redirects N]\n");
     return 2;
 }
 
@@ -99,5 +104,6 @@ int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "descramble") == 0) return Substitute(false);
     if (argc == 6 && strcmp(argv[1], "stamp") == 0) return Stamp(argv[2], argv[3], argv[4], argv[5]);
     if (argc == 3 && strcmp(argv[1], "read-id") == 0) return ReadId(argv[2]);
+    if (argc >= 2 && strcmp(argv[1], "publish") == 0) return Publish(argc - 2, argv + 2);
     return Usage();
 }

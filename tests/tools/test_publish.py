@@ -1,0 +1,123 @@
+"""tembra_tool publish on the host: the tree it writes, and every refusal
+leaving the output folder as it was (usage: test_publish.py TOOL WORK)."""
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+TOOL, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+shutil.rmtree(WORK, ignore_errors=True)
+os.makedirs(WORK)
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("check failed:", message, flush=True)
+
+
+def write(name, data):
+    path = os.path.join(WORK, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+# A minimal Windows executable: MZ header pointing at a PE signature.
+EXE = b"MZ" + b"\0" * 58 + (64).to_bytes(4, "little") + b"PE\0\0" + b"\0" * 200
+installer, other = write("setup.exe", EXE), write("other.exe", EXE + b"other")
+news = write("news.txt", b"first line\nsecond line\r\nthird")
+SIZE_LINE = b"%d\r\n" % len(EXE)
+BASE = "http://127.0.0.1:9/files/"
+
+
+def publish(out, *extra, base=BASE, news_file=news, installers=(installer,)):
+    args = [TOOL, "publish", out, "--primary", "http://127.0.0.1:8/cfg/primary", "--fallback",
+            "http://127.0.0.1:8/cfg/fallback", "--download-base", base, "--news", news_file, *extra]
+    for item in installers:
+        args += ["--installer", item]
+    return subprocess.run(args, capture_output=True, text=True)
+
+
+def snapshot(folder):
+    """Every file under folder with its bytes; None when it does not exist."""
+    if not os.path.exists(folder):
+        return None
+    if not os.path.isdir(folder):
+        return open(folder, "rb").read()
+    return {os.path.relpath(os.path.join(d, n), folder): open(os.path.join(d, n), "rb").read()
+            for d, _, names in os.walk(folder) for n in names}
+
+
+# --- A good publish -------------------------------------------------------------------
+out = os.path.join(WORK, "site")
+result = publish(out, "--redirects", "2", installers=(installer, "SWE=" + other))
+check(result.returncode == 0 and result.stderr == "", f"publish succeeds: {result.stderr}")
+tree = snapshot(out)
+manifest = json.loads(tree.pop("manifest.json"))
+check(sorted(f["path"] for f in manifest["files"]) == sorted(tree), "the manifest lists every other file")
+check(all(hashlib.sha256(tree[f["path"]]).hexdigest() == f["sha256"] and len(tree[f["path"]]) == f["size"]
+          for f in manifest["files"]), "sizes and SHA-256 in the manifest match the files")
+descramble = lambda data: subprocess.run([TOOL, "descramble"], input=data, capture_output=True).stdout
+check(descramble(tree["cfg/primary"]) == b"iFlag=1|sUrl=http://127.0.0.1:8/cfg/primary-1"
+      and descramble(tree["cfg/primary-2"]) == b"iFlag=0|sDlurl=" + BASE.encode()
+      and descramble(tree["cfg/fallback-1"]) == b"iFlag=1|sUrl=http://127.0.0.1:8/cfg/fallback-2",
+      "two scrambled redirects in front of each final answer")
+check(tree["files/p_Vrimal_sys_KOR.KOR"] == SIZE_LINE + b"first line\r\nsecond line\r\nthird",
+      f"info file: size line and news with CR LF: {tree.get('files/p_Vrimal_sys_KOR.KOR')!r}")
+check(tree["files/p_Vrimal_reg_SWE.exe"] == EXE + b"other" and tree["files/p_Vrimal_reg_SWE.SWE"].startswith(
+    b"%d\r\n" % (len(EXE) + 5)), "a language's own installer overrides the one for all")
+names = [n for n in tree if n.endswith(".exe")]
+check(len(names) == 22, f"22 installer names: {len(names)}")
+inodes = {os.stat(os.path.join(out, n)).st_ino for n in names}
+check(len(inodes) == 2, f"the two installers are stored once each, linked under their names: {len(inodes)} files")
+
+# Same inputs, same bytes; an earlier publish is replaced.
+again = os.path.join(WORK, "again")
+publish(again, "--redirects", "2", installers=(installer, "SWE=" + other))
+check(snapshot(again) == snapshot(out), "a second run over the same inputs gives the same bytes")
+result = publish(out)
+check(result.returncode == 0 and descramble(snapshot(out)["cfg/primary"]).startswith(b"iFlag=0"),
+      "publishing over an earlier publish replaces it")
+
+# --- Refusals: one error line, non-zero exit, the output folder untouched --------------
+longest_name = len("p_Vrimal_reg_ENG.exe")
+# Folders of 100 characters (a file system takes at most 255 per name).
+fit_base = "http://127.0.0.1:9/" + ("b" * 99 + "/") * 20 + "b" * 7 + "/"
+check(len(fit_base) + longest_name == 2047, f"test set-up: {len(fit_base)}")
+check(publish(os.path.join(WORK, "fits"), base=fit_base).returncode == 0,
+      f"a download base of {len(fit_base)} characters still fits the 2,048-byte download address")
+fit_news = write("fit-news.txt", b"n" * (21999 - len(SIZE_LINE)))
+check(publish(os.path.join(WORK, "fits-news"), news_file=fit_news).returncode == 0,
+      "an info file of exactly 21,999 bytes fits")
+foreign = os.path.join(WORK, "foreign")
+os.makedirs(foreign)
+write("foreign/index.html", b"<html>somebody's site</html>")
+a_file = write("a-file", b"not a folder")
+CASES = [  # (name, output folder, keyword arguments, what the error line names)
+    ("missing installer", out, dict(installers=(os.path.join(WORK, "nope.exe"),)), "cannot read the installer"),
+    ("empty installer", out, dict(installers=(write("empty.exe", b""),)), "is empty"),
+    ("not an executable", out, dict(installers=(write("page.exe", b"<html>404</html>"),)), "not a Windows executable"),
+    ("news too long", out, dict(news_file=write("long.txt", b"n" * (22000 - len(SIZE_LINE)))), "news text is too long"),
+    ("news with NUL", out, dict(news_file=write("nul.txt", b"a\0b")), "NUL"),
+    ("download base too long", out, dict(base=fit_base[:-1] + "b/"), "download base address has 2028"),
+    ("unknown language", out, dict(installers=("XYZ=" + installer,)), "unknown language code XYZ"),
+    ("address not http", out, dict(base="ftp://127.0.0.1/files/"), "must start with http"),
+    ("address with '|'", out, dict(base="http://127.0.0.1/a|b/"), "'|'"),
+    ("foreign folder", foreign, {}, "not an earlier publish"),
+    ("output is a file", a_file, {}, "not a folder"),
+]
+for name, target, kwargs, expected in CASES:
+    before = snapshot(target)
+    result = publish(target, **kwargs)
+    lines = result.stderr.splitlines()
+    check(result.returncode != 0 and len(lines) == 1 and expected in lines[0],
+          f"{name}: one error line naming {expected!r}: {result.returncode} {result.stderr!r}")
+    check(snapshot(target) == before, f"{name}: {os.path.basename(target)} is as it was")
+check(not [n for n in os.listdir(WORK) if "publishing" in n], "no staging folder is left behind")
+
+print(f"{len(failures)} failed checks")
+sys.exit(1 if failures else 0)
