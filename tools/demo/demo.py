@@ -166,7 +166,8 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
-    args.work = os.path.abspath(args.work)
+    for name in ("work", "windows_build", "tool"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
     for name in list(os.environ):
         if name.lower().endswith("_proxy"):
             del os.environ[name]
