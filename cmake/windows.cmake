@@ -40,16 +40,23 @@ add_custom_command(OUTPUT ${TEMBRA_ICON}
                    COMMENT "Drawing the program icon")
 set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS ${TEMBRA_ICON})
 
-# The program: a GUI executable that imports only Windows' own DLLs.
-add_executable(tembra WIN32 src/ui/win_main.cpp res/tembra.rc)
-target_include_directories(tembra PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
-target_compile_options(tembra PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
-target_link_options(tembra PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
-target_link_libraries(tembra PRIVATE tembra_win)
+# The program: a GUI executable that imports only Windows' own DLLs. Its
+# network timeouts stand in a file of their own, so that the fault tests can
+# run the same program with shortened ones (tembra_short_timeouts.exe).
+function(tembra_program name)
+    add_executable(${name} WIN32 src/ui/win_main.cpp src/platform/network_timeouts.cpp res/tembra.rc)
+    target_include_directories(${name} PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
+    target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
+    target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+    target_link_libraries(${name} PRIVATE tembra_win)
+endfunction()
+tembra_program(tembra)
+tembra_program(tembra_short_timeouts)
+target_compile_definitions(tembra_short_timeouts PRIVATE TEMBRA_SHORT_TIMEOUTS)
 
 # Console program that exercises the Windows layer under Wine for the tests.
 file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
-add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} res/status_texts.rc)
+add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} src/platform/network_timeouts.cpp res/status_texts.rc)
 target_compile_options(tembra_probe PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
 target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
 target_link_libraries(tembra_probe PRIVATE tembra_win)

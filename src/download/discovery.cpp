@@ -8,6 +8,7 @@
 #include "download/scramble.h"
 #include "download/stored_strings.h"
 #include "platform/internet.h"
+#include "platform/network_timeouts.h"
 
 static bool AllocateTextBuffers() {
     if (!g_manager.urlBuffer) g_manager.urlBuffer = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
@@ -24,11 +25,18 @@ void FreeTextBuffers() {
 // Follows one server's chain of answers. Returns the last flag read: 0 when
 // the chain ended on an answer that may be final, anything else when it
 // gave no usable answer. flag carries in what the previous server left.
+// A chain gets a time budget of its own, so a slow primary still leaves the
+// fallback its turn; a chain out of time gave no usable answer.
 static std::int32_t WalkServerChain(const char* server, std::int32_t flag) {
     char* url = g_manager.urlBuffer;
     std::strcpy(url, server);  // fits: checked when the build scrambled it
+    const DWORD start = GetTickCount();
     for (int fetches = 0; fetches <= MAX_REDIRECTS_PER_SERVER; ++fetches) {
-        FetchText(url);  // a failed fetch leaves an empty text, which has no keys
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= DISCOVERY_SERVER_MS) return -1;
+        const DWORD left = DISCOVERY_SERVER_MS - spent;
+        // A failed or overdue fetch leaves an empty text, which has no keys.
+        FetchTextWithin(url, left < FETCH_DEADLINE_MS ? left : FETCH_DEADLINE_MS);
         Descramble(g_manager.responseText);
         if (!GetIntValue("iFlag", &flag)) return flag;
         if (!GetStrValue("sUrl", url, TEXT_BUFFER_SIZE)) return flag;

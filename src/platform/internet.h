@@ -1,5 +1,5 @@
 // URL retrieval through WinINet, with the agent name, access type and URL
-// flags that every request of the program uses.
+// flags that every request of the program uses, and bounded waits.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,8 @@
 
 extern const char INTERNET_AGENT[];  // "Tembra Download Manager", the User-Agent
 
-// A root handle with the program's agent name and the preconfigured access.
+// A root handle with the program's agent name and the preconfigured access,
+// carrying the program's connect, send and receive timeouts.
 HINTERNET OpenInternetRoot();
 
 // Opens url on root, always from the origin server and never into the cache.
@@ -16,5 +17,9 @@ HINTERNET OpenInternetUrl(HINTERNET root, const char* url);
 // One-shot fetch into the response text buffer of the manager state: the
 // text is emptied first, then whatever one read delivers (at most
 // TEXT_BUFFER_SIZE - 1 bytes, so the terminator stays inside) is the text.
-// Returns the read's result; false also when nothing could be opened.
+// Returns the read's result; false also when nothing could be opened or
+// when the fetch did not end within deadlineMs (the text then stays empty).
+bool FetchTextWithin(const char* url, unsigned deadlineMs);
+
+// FetchTextWithin with the program's deadline for one fetch.
 bool FetchText(const char* url);

@@ -5,6 +5,7 @@
 #include "download/discovery.h"
 #include "download/manager_state.h"
 #include "platform/internet.h"
+#include "platform/network_timeouts.h"
 #include "probe.h"
 
 // fetch URL OUT: FetchText into a fresh response buffer, then the buffer's
@@ -34,7 +35,25 @@ static int RunDiscover(char**) {
     return 0;
 }
 
+// timeouts: the release timeouts, as a root handle of the program carries them.
+static int RunTimeouts(char**) {
+    HINTERNET root = OpenInternetRoot();
+    const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT};
+    const char* names[] = {"connect", "send", "receive"};
+    for (int i = 0; i < 3; ++i) {
+        DWORD value = 0, size = sizeof value;
+        if (!root || !InternetQueryOptionA(root, options[i], &value, &size)) value = 0;
+        printf("%s=%lu\n", names[i], value);
+    }
+    printf("set_connect=%u\nset_receive=%u\nfetch=%u\nserver=%u\nstall=%u\n", CONNECT_TIMEOUT_MS, RECEIVE_TIMEOUT_MS,
+           FETCH_DEADLINE_MS, DISCOVERY_SERVER_MS, DOWNLOAD_STALL_MS);
+    if (root) InternetCloseHandle(root);
+    return 0;
+}
+
 const ProbeCommand kNetworkCommands[] = {
+    {"timeouts", 0, "", RunTimeouts},
     {"fetch", 2, "URL OUTFILE", RunFetch},
     {"discover", 0, "", RunDiscover},
     {nullptr, 0, nullptr, nullptr},
