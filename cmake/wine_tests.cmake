@@ -31,6 +31,7 @@ tembra_wine_test(flow test_flow.py)
 tembra_wine_test(progress_bar test_progress_bar.py)
 tembra_wine_test(end_to_end test_end_to_end.py)
 tembra_wine_test(distributor test_distributor.py)
+tembra_wine_test(faults test_faults.py)
 
 # Two builds of one commit in different folders give the same program.
 add_test(NAME tool.reproducible_build

@@ -27,17 +27,28 @@ static bool AnswerIsSuccess(HINTERNET request, const char* url) {
 }
 
 // WinINet ends a body that the server cut off early like a complete one (a
-// read of 0 bytes); where the answer announced its length, fewer bytes than
-// that are a failed transfer, not an installer.
+// read of 0 bytes), with or without a Content-Length, chunked or ended by a
+// close. Where the answer announced its length, fewer bytes than that are a
+// failed transfer; where it did not, fewer bytes than the info file's total.
 static bool ReceivedWholeBody(HINTERNET request, const char* url, DWORD received) {
     if (!IsHttpAddress(url)) return true;
     DWORD announced = 0, size = sizeof announced;
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, nullptr))
-        return true;  // no length announced: the end of the body is the end
+        return g_manager.totalSize > 0 && received >= static_cast<DWORD>(g_manager.totalSize);
     return received == announced;
 }
 
-static void Report(HWND window, unsigned message, int ok) { PostMessageA(window, message, ok, 0); }
+PostFunction g_postWorkerMessage = PostMessageA;
+
+static void Report(HWND window, unsigned message, int ok) { g_postWorkerMessage(window, message, ok, 0); }
+
+// A full message queue (10,000 posts on Windows) refuses posts. Progress
+// may be lost, the end of the transfer may not: the window would stay in
+// Downloading for ever. So it is posted again until it lands or the window
+// is gone.
+static void ReportFinished(HWND window, int ok) {
+    while (!g_postWorkerMessage(window, WM_DLM_FINISHED, ok, 0) && IsWindow(window)) Sleep(FINISHED_RETRY_MS);
+}
 
 // Reads the body chunk by chunk into the file. Returns the last result.
 static int Transfer(HWND window, HINTERNET request, const char* url, int file) {
@@ -79,11 +90,10 @@ static int RunDownload(HWND window) {
 
 void __cdecl DownloadWorker(void* parameter) {
     HWND window = static_cast<HWND>(parameter);
-    Report(window, WM_DLM_FINISHED, RunDownload(window));
+    ReportFinished(window, RunDownload(window));
     _endthread();
 }
 
 void StartDownloadWorker(HWND window) {
-    if (_beginthread(DownloadWorker, 0, window) == static_cast<uintptr_t>(-1))
-        Report(window, WM_DLM_FINISHED, 0);
+    if (_beginthread(DownloadWorker, 0, window) == static_cast<uintptr_t>(-1)) ReportFinished(window, 0);
 }

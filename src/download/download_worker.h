@@ -7,6 +7,12 @@
 
 extern const char INSTALLER_FILE[];  // "tembset.exe"
 
+// How the worker posts to the window: PostMessageA; tests put a failing one
+// in its place.
+using PostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+extern PostFunction g_postWorkerMessage;
+constexpr DWORD FINISHED_RETRY_MS = 20;  // pause before WM_DLM_FINISHED is posted again
+
 // The thread routine; window is the HWND that receives the messages. It
 // fetches the download address of the manager state followed by the
 // installer file name.

@@ -11,6 +11,7 @@
 #include "download/package.h"
 #include "install/distribution_id.h"
 #include "install/installer.h"
+#include "platform/network_timeouts.h"
 #include "ui/progress_bar.h"
 
 const char* LoadStatusText(int number) {
@@ -60,16 +61,32 @@ void OnManagerStart(const WindowOps& ops) {
         ShowError(ops, TEXT_PARSING_ERROR);
         return;
     }
+    g_manager.lastProgressTick = GetTickCount();
+    g_manager.awaitingWorker = true;
     ops.startWorker(ops.window);
     g_manager.tickerTimerId = ops.startTickerTimer(ops.window);
 }
 
 void OnManagerProgress(const WindowOps& ops) {
+    if (!g_manager.awaitingWorker) return;  // a worker given up on
+    g_manager.lastProgressTick = GetTickCount();
     ops.redrawProgress(ops.window);
     ops.activateFocusSink(ops.window);
 }
 
+// Wine's WinINet waits on a stalled body for ever (it honours no receive
+// timeout), and a blocked read cannot be interrupted: after DOWNLOAD_STALL_MS
+// without a chunk the window gives the worker up and shows the failure; the
+// worker's late messages are then ignored and the program's end takes it.
+static bool GiveUpStalledDownload(const WindowOps& ops) {
+    if (!g_manager.awaitingWorker || GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS) return false;
+    OnManagerFinished(ops, 0);
+    return true;
+}
+
 void OnManagerFinished(const WindowOps& ops, int ok) {
+    if (!g_manager.awaitingWorker) return;  // the window gave this worker up
+    g_manager.awaitingWorker = false;
     if (g_manager.tickerTimerId != -1) ops.killTimer(ops.window, g_manager.tickerTimerId);
     if (ok != 1) {
         ShowError(ops, TEXT_NETWORK_ERROR);
@@ -88,7 +105,7 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
 
 void OnManagerTick(const WindowOps& ops, unsigned id) {
     if (static_cast<std::int32_t>(id) != g_manager.tickerTimerId || !g_manager.tickerStart ||
-        !g_manager.tickerPosition)
+        !g_manager.tickerPosition || GiveUpStalledDownload(ops))
         return;
     static char display[TEXT_BUFFER_SIZE];  // user-interface thread only
     TickerTick(display, sizeof display);

@@ -21,6 +21,10 @@ struct ManagerState {
     // Written by the download worker, read by the progress bar.
     std::atomic<std::int32_t> downloaded{0};
     std::int32_t tickerTimerId = -1;  // -1: no timer
+    // Download watchdog: the tick count of the last sign of the worker, and
+    // whether the window still waits for it (false once it gave up on it).
+    std::uint32_t lastProgressTick = 0;
+    bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
     char installerFileName[ADDRESS_BUFFER_SIZE] = {};
     char statusText[STATUS_TEXT_SIZE] = {};

@@ -119,6 +119,13 @@ check(len(server.requests) == 1, "a second download asks the server again: no ca
 cached = [os.path.join(d, f) for d, _, files in os.walk(args.prefix) for f in files if "p_Vrimal" in f]
 check(not cached, f"nothing is written to the internet cache: {cached}")
 
+# A full queue refuses posts: the end of the transfer is posted again until it lands.
+os.makedirs(os.path.join(args.work, "dl-refused"))
+server.reset({f"/files/refused/{FILE}": Route(body)})
+_, result = probe_run("worker-refused", "5", server.url("/files/refused/"), FILE, cwd=os.path.join(args.work, "dl-refused"))
+check(result.get("refused") == "5" and result.get("messages") == "P1,P1,P1,F1",
+      f"WM_DLM_FINISHED refused 5 times still arrives, once: {result}")
+
 result, data = worker("empty", Route(b""))
 check(result.get("messages") == "P1,F1", f"empty body: {result}")
 check(data == b"", "an empty file")

@@ -61,6 +61,28 @@ static LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, L
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Refuses the first g_refusals posts of WM_DLM_FINISHED, as a full queue would.
+static int g_refusals, g_refused;
+static BOOL WINAPI RefusingPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DLM_FINISHED && g_refused < g_refusals) {
+        ++g_refused;
+        return FALSE;
+    }
+    return PostMessageA(window, message, wParam, lParam);
+}
+
+static int RunWorker(char** args);
+
+// worker-refused N BASE FILE: the worker with its first N posts of
+// WM_DLM_FINISHED refused.
+static int RunWorkerRefused(char** args) {
+    g_refusals = atoi(args[0]);
+    g_postWorkerMessage = RefusingPost;
+    const int result = RunWorker(args + 1);
+    printf("refused=%d\n", g_refused);
+    return result;
+}
+
 // worker BASE FILE: the worker on a message-only window that records the
 // messages it receives, until WM_DLM_FINISHED or 120 s.
 static int RunWorker(char** args) {
@@ -91,5 +113,6 @@ const ProbeCommand kDownloadCommands[] = {
     {"compose", 2, "BASE LANG", RunCompose},
     {"info", 1, "URL", RunInfo},
     {"worker", 2, "BASE FILE", RunWorker},
+    {"worker-refused", 3, "N BASE FILE", RunWorkerRefused},
     {nullptr, 0, nullptr, nullptr},
 };

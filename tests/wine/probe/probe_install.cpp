@@ -2,6 +2,7 @@
 // installer hand-off.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "download/constants.h"
 #include "download/stored_strings.h"
@@ -35,10 +36,19 @@ static int RunQueryId(char**) {
     return 0;
 }
 
-// set-uninstall VALUE: writes the previous installation's uninstall command.
+// set-uninstall VALUE: writes the previous installation's uninstall command;
+// @FILE takes it from FILE (a command line holds at most 32,767 characters).
 static int RunSetUninstall(char** args) {
+    std::string value = args[0];
+    if (value[0] == '@') {
+        FILE* in = fopen(args[0] + 1, "rb");
+        if (!in) return 2;
+        value.clear();
+        for (int c; (c = fgetc(in)) != EOF;) value += static_cast<char>(c);
+        fclose(in);
+    }
     RegKey key;
-    const bool ok = key.Create(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH) && key.SetString(args[0], "UninstallString");
+    const bool ok = key.Create(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH) && key.SetString(value.c_str(), "UninstallString");
     printf("result=%d\n", ok ? 1 : 0);
     return 0;
 }
