@@ -3,14 +3,21 @@
 # Reproducible: no build path in the image (-ffile-prefix-map) and no link
 # time stamp, so two builds of one commit are byte-identical and a signed
 # copy can be traced to its commit.
-set(TEMBRA_WIN_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -Wall -Wextra
+# Small: unused functions dropped (function sections; data sections would
+# move the zero buffers out of .bss), no unwind tables (the program has no
+# exceptions to unwind). No link-time optimisation: binutils 2.40's ld
+# crashes linking the program's LTO objects without the start-up files.
+set(TEMBRA_WIN_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -Wall -Wextra -ffunction-sections
+    -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 # Static run-time pieces of GCC; msvcrt.dll itself belongs to Windows.
-set(TEMBRA_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--no-insert-timestamp)
+set(TEMBRA_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+    -Wl,--no-insert-timestamp)
 target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 
 # The thin Windows layer over the core: WinINet, registry, files, windows.
 add_library(tembra_win STATIC
+    src/platform/system_libraries.cpp
     src/platform/internet.cpp
     src/download/stored_strings.cpp
     src/download/discovery.cpp
@@ -27,7 +34,10 @@ add_library(tembra_win STATIC
     src/ui/language_dialog.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
-target_link_libraries(tembra_win PUBLIC tembra_core wininet version advapi32 gdi32 user32 kernel32)
+# Only DLLs that Windows takes from its own folder are imported; wininet,
+# version, winmm, wintrust and crypt32 are loaded from the system folder at
+# run time (src/platform/system_libraries.cpp).
+target_link_libraries(tembra_win PUBLIC tembra_core advapi32 gdi32 user32 kernel32)
 
 enable_language(RC)
 
@@ -43,11 +53,14 @@ set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS ${TEMBRA_ICO
 # The program: a GUI executable that imports only Windows' own DLLs. Its
 # network timeouts stand in a file of their own, so that the fault tests can
 # run the same program with shortened ones (tembra_short_timeouts.exe).
+# It starts at its own entry point (src/ui/program_start.cpp), without the C
+# run-time's start-up code.
 function(tembra_program name)
-    add_executable(${name} WIN32 src/ui/win_main.cpp src/platform/network_timeouts.cpp res/tembra.rc)
+    add_executable(${name} WIN32 src/ui/program_start.cpp src/ui/win_main.cpp src/platform/network_timeouts.cpp
+                   res/tembra.rc)
     target_include_directories(${name} PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
-    target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+    target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS} -nostartfiles -Wl,--entry=_ProgramStart@0)
     target_link_libraries(${name} PRIVATE tembra_win)
 endfunction()
 tembra_program(tembra)
@@ -59,7 +72,7 @@ file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
 add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} src/platform/network_timeouts.cpp res/status_texts.rc)
 target_compile_options(tembra_probe PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
 target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
-target_link_libraries(tembra_probe PRIVATE tembra_win)
+target_link_libraries(tembra_probe PRIVATE tembra_win wininet version)
 
 # Test libraries with chosen file versions (and one without any), from which
 # the Wine tests assemble system folders for the package prefix rule.

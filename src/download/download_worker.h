@@ -13,6 +13,11 @@ using PostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 extern PostFunction g_postWorkerMessage;
 constexpr DWORD FINISHED_RETRY_MS = 20;  // pause before WM_DLM_FINISHED is posted again
 
+// timeBeginPeriod and timeEndPeriod, with which the worker raises the timer
+// resolution to 1 ms for its lifetime; null: winmm's, loaded on first use.
+using TimerPeriodFunction = UINT(WINAPI*)(UINT);
+extern TimerPeriodFunction g_beginTimerPeriod, g_endTimerPeriod;
+
 // The thread routine; window is the HWND that receives the messages. It
 // fetches the download address of the manager state followed by the
 // installer file name.

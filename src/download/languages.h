@@ -2,5 +2,5 @@
 #pragma once
 
 constexpr int LANGUAGE_COUNT = 11;
-inline constexpr const char* kLanguageCodes[LANGUAGE_COUNT] = {"CHT", "DEU", "ENG", "SPA", "FRE", "ITA",
+constexpr const char* kLanguageCodes[LANGUAGE_COUNT] = {"CHT", "DEU", "ENG", "SPA", "FRE", "ITA",
                                                                "JAP", "KOR", "DUT", "POR", "SWE"};

@@ -16,7 +16,7 @@
 
 const char* LoadStatusText(int number) {
     char* text = g_manager.statusText;
-    if (LoadStringA(static_cast<HINSTANCE>(g_manager.instance), number, text, sizeof g_manager.statusText) <= 0)
+    if (LoadStringA(static_cast<HINSTANCE>(g_manager.instance), number, text, STATUS_TEXT_SIZE) <= 0)
         text[0] = '\0';
     return text;
 }
@@ -43,13 +43,13 @@ void OnManagerInit(const WindowOps& ops) {
 static bool PrepareAddresses() {
     g_manager.downloadAddress[0] = '\0';
     g_manager.installerFileName[0] = '\0';
-    if (!AppendText(g_manager.downloadAddress, sizeof g_manager.downloadAddress, g_manager.urlBuffer)) return false;
+    if (!AppendText(g_manager.downloadAddress, ADDRESS_BUFFER_SIZE, g_manager.urlBuffer)) return false;
     if (!ComposePackage(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.installerFileName,
-                        sizeof g_manager.installerFileName, g_manager.language))
+                        ADDRESS_BUFFER_SIZE, g_manager.language))
         return false;
     // The worker appends the file name to the download address.
     return std::strlen(g_manager.downloadAddress) + std::strlen(g_manager.installerFileName) <
-           sizeof g_manager.downloadAddress;
+           ADDRESS_BUFFER_SIZE;
 }
 
 void OnManagerStart(const WindowOps& ops) {

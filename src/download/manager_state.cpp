@@ -1,3 +1,7 @@
 #include "download/manager_state.h"
 
+char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
+char g_statusTextBuffer[STATUS_TEXT_SIZE];
+char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
+
 ManagerState g_manager;

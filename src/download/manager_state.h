@@ -9,6 +9,13 @@
 
 #include "download/constants.h"
 
+// The record's three text buffers start empty. They lie outside it, in
+// zero-initialised storage (.bss), so they take no room in the program file:
+// the record itself starts with non-zero fields and so lies in .data.
+extern char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
+extern char g_statusTextBuffer[STATUS_TEXT_SIZE];
+extern char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
+
 struct ManagerState {
     void* instance = nullptr;        // HINSTANCE of the program, for string resources
     const char* language = "ENG";    // one of the language chooser's constant codes
@@ -26,9 +33,9 @@ struct ManagerState {
     std::uint32_t lastProgressTick = 0;
     bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
-    char installerFileName[ADDRESS_BUFFER_SIZE] = {};
-    char statusText[STATUS_TEXT_SIZE] = {};
-    char downloadAddress[ADDRESS_BUFFER_SIZE] = {};
+    char* const installerFileName = g_installerFileNameBuffer;  // ADDRESS_BUFFER_SIZE characters
+    char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
+    char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters
 };
 
 extern ManagerState g_manager;

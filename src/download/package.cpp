@@ -4,17 +4,21 @@
 
 #include <cstdlib>
 
+#include "platform/system_libraries.h"
+
 bool GetFileVersion(const char* path, unsigned* major, unsigned* minor) {
+    const VersionApi* version = VersionLibrary();
+    if (!version) return false;  // no version information: the system variant
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    const DWORD size = version->GetFileVersionInfoSizeA(path, &handle);
     if (size == 0) return false;
     void* block = std::malloc(size);
     if (!block) return false;
     bool ok = false;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT infoSize = 0;
-    if (GetFileVersionInfoA(path, handle, size, block) &&
-        VerQueryValueA(block, "\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
+    if (version->GetFileVersionInfoA(path, handle, size, block) &&
+        version->VerQueryValueA(block, "\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
         infoSize >= sizeof(VS_FIXEDFILEINFO)) {
         *major = HIWORD(info->dwFileVersionMS);
         *minor = LOWORD(info->dwFileVersionMS);

@@ -33,8 +33,8 @@ constexpr Table MakeScrambleTable() {
 
 }  // namespace scramble_detail
 
-inline constexpr scramble_detail::Table kDescrambleTable = scramble_detail::MakeDescrambleTable();
-inline constexpr scramble_detail::Table kScrambleTable = scramble_detail::MakeScrambleTable();
+constexpr scramble_detail::Table kDescrambleTable = scramble_detail::MakeDescrambleTable();
+constexpr scramble_detail::Table kScrambleTable = scramble_detail::MakeScrambleTable();
 
 // Replaces every byte of the NUL-terminated text by its plain byte, in place.
 char* Descramble(char* text);

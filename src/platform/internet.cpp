@@ -5,22 +5,37 @@
 
 #include "download/manager_state.h"
 #include "platform/network_timeouts.h"
+#include "platform/system_libraries.h"
 
 const char INTERNET_AGENT[] = "Tembra Download Manager";
 
 HINTERNET OpenInternetRoot() {
-    HINTERNET root = InternetOpenA(INTERNET_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    const WinInetApi* net = WinInet();
+    HINTERNET root = net ? net->InternetOpenA(INTERNET_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
     if (root) {
         DWORD connect = CONNECT_TIMEOUT_MS, receive = RECEIVE_TIMEOUT_MS;
-        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-        InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
-        InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+        net->InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+        net->InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+        net->InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     }
     return root;
 }
 
+// The handle functions below are only reached with a root handle, that is
+// once wininet.dll was loaded.
 HINTERNET OpenInternetUrl(HINTERNET root, const char* url) {
-    return InternetOpenUrlA(root, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    return WinInet()->InternetOpenUrlA(root, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+}
+
+BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count) {
+    return WinInet()->InternetReadFile(request, buffer, size, count);
+}
+
+void CloseInternetHandle(HINTERNET handle) { WinInet()->InternetCloseHandle(handle); }
+
+bool QueryHttpNumber(HINTERNET request, DWORD query, DWORD* value) {
+    DWORD size = sizeof *value;
+    return WinInet()->HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) != FALSE;
 }
 
 namespace {
@@ -47,7 +62,7 @@ void Release(FetchJob* job) {
 
 void CloseRoot(FetchJob* job) {
     HINTERNET root = static_cast<HINTERNET>(InterlockedExchangePointer(const_cast<void**>(&job->root), nullptr));
-    if (root) InternetCloseHandle(root);
+    if (root) CloseInternetHandle(root);
 }
 
 DWORD WINAPI FetchThread(void* parameter) {
@@ -55,8 +70,8 @@ DWORD WINAPI FetchThread(void* parameter) {
     HINTERNET root = job->root;
     HINTERNET request = root ? OpenInternetUrl(root, job->url) : nullptr;
     if (request) {
-        job->ok = InternetReadFile(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
-        InternetCloseHandle(request);
+        job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
+        CloseInternetHandle(request);
     }
     CloseRoot(job);
     SetEvent(job->done);

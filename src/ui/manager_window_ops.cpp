@@ -25,7 +25,12 @@ void ParkFocus(void* window) {
     SetActiveWindow(sink);
 }
 
-void ActivateFocusSink(void* window) { SetActiveWindow(Item(window, IDC_FOCUS_SINK)); }
+// Every chunk of a download asks for it: skipped when the sink is already
+// the active window, as it is from the first chunk on.
+void ActivateFocusSink(void* window) {
+    HWND sink = Item(window, IDC_FOCUS_SINK);
+    if (GetActiveWindow() != sink) SetActiveWindow(sink);
+}
 
 void ShowOkButton(void* window) {
     HWND ok = Item(window, IDOK);

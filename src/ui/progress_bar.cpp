@@ -31,8 +31,12 @@ static HBITMAP CreateProgressBitmap(HWND control, HDC memory, int width, int hei
     return bitmap;
 }
 
-static void DrawSegments(HDC memory, int width, int height) {
-    const ProgressLayout layout = LayoutProgress(width, height, g_manager.downloaded.load(), g_manager.totalSize);
+// What the bitmap shows. Its pixels depend on nothing else, so a redraw
+// that would not change them (most chunks of a download) does nothing.
+static int g_drawnSegments = -1;
+static bool g_drawnCompletion;
+
+static void DrawSegments(HDC memory, int height, const ProgressLayout& layout) {
     HBRUSH segment = CreateSolidBrush(SEGMENT_COLOUR);
     HGDIOBJ oldBrush = SelectObject(memory, segment);
     HGDIOBJ oldPen = SelectObject(memory, GetStockObject(NULL_PEN));
@@ -60,16 +64,22 @@ void DrawProgressBar(HWND window) {
     RECT client = {};
     if (!control || !GetClientRect(control, &client)) return;
     const int width = client.right, height = client.bottom;
+    const ProgressLayout layout = LayoutProgress(width, height, g_manager.downloaded.load(), g_manager.totalSize);
+    if (g_manager.progressBitmap && layout.segmentsDrawn == g_drawnSegments &&
+        layout.completionFill == g_drawnCompletion)
+        return;
 
     HDC memory = CreateCompatibleDC(nullptr);
     if (!memory) return;
     if (!g_manager.progressBitmap) g_manager.progressBitmap = CreateProgressBitmap(control, memory, width, height);
     if (g_manager.progressBitmap) {
         HGDIOBJ oldBitmap = SelectObject(memory, static_cast<HBITMAP>(g_manager.progressBitmap));
-        DrawSegments(memory, width, height);
+        DrawSegments(memory, height, layout);
         DrawFrames(memory, width, height);
         SelectObject(memory, oldBitmap);
         InvalidateRect(control, nullptr, FALSE);
+        g_drawnSegments = layout.segmentsDrawn;
+        g_drawnCompletion = layout.completionFill;
     }
     DeleteDC(memory);
 }
@@ -77,4 +87,5 @@ void DrawProgressBar(HWND window) {
 void DeleteProgressBitmap() {
     if (g_manager.progressBitmap) DeleteObject(static_cast<HBITMAP>(g_manager.progressBitmap));
     g_manager.progressBitmap = nullptr;
+    g_drawnSegments = -1;
 }

@@ -101,6 +101,7 @@ def worker(name, route=None, base=None, cwd=None):
     if route is not None:
         server.reset({f"/files/{name}/{FILE}": route})
     _, result = probe_run("worker", base or server.url(f"/files/{name}/"), FILE, cwd=folder)
+    check(result.get("timer") == "b1e1", f"{name}: 1 ms timer resolution raised and released once: {result}")
     path = os.path.join(folder, "tembset.exe")
     data = open(path, "rb").read() if os.path.exists(path) else None
     return result, data

@@ -17,9 +17,12 @@ pe = struct.unpack_from("<I", data, 0x3C)[0]
 check(data[pe:pe + 4] == b"PE\0\0", "a PE file")
 check(struct.unpack_from("<H", data, pe + 4)[0] == 0x14C, "for 32-bit x86")
 check(struct.unpack_from("<H", data, pe + 24 + 68)[0] == 2, "a GUI program (Windows subsystem)")
-WINDOWS_OWN = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "wininet.dll", "version.dll", "msvcrt.dll"}
+# Only DLLs that Windows always takes from its own folder; the others are
+# loaded at run time from the system folder, so none can be planted beside it.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 imports = {name.lower() for name in imported_dlls(data)}
-check(imports and imports <= WINDOWS_OWN, f"imports only Windows' own DLLs: {sorted(imports)}")
+check(imports and imports <= KNOWN_DLLS, f"imports only DLLs Windows takes from its own folder: {sorted(imports)}")
+check(len(data) <= 24576, f"the program takes at most 24 KiB: {len(data)} bytes")
 
 wine = Wine(args.prefix)
 code, out, err = wine.run(os.path.join(args.windows_build, "tembra_probe.exe"),

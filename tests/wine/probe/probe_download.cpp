@@ -73,6 +73,17 @@ static BOOL WINAPI RefusingPost(HWND window, UINT message, WPARAM wParam, LPARAM
 
 static int RunWorker(char** args);
 
+// Records the worker's requests for a 1 ms timer resolution, as "b1" and "e1".
+static std::string g_timerCalls;
+static UINT WINAPI RecordBegin(UINT period) {
+    g_timerCalls += "b" + std::to_string(period);
+    return TIMERR_NOERROR;
+}
+static UINT WINAPI RecordEnd(UINT period) {
+    g_timerCalls += "e" + std::to_string(period);
+    return TIMERR_NOERROR;
+}
+
 // worker-refused N BASE FILE: the worker with its first N posts of
 // WM_DLM_FINISHED refused.
 static int RunWorkerRefused(char** args) {
@@ -86,8 +97,8 @@ static int RunWorkerRefused(char** args) {
 // worker BASE FILE: the worker on a message-only window that records the
 // messages it receives, until WM_DLM_FINISHED or 120 s.
 static int RunWorker(char** args) {
-    std::strncpy(g_manager.downloadAddress, args[0], sizeof g_manager.downloadAddress - 1);
-    std::strncpy(g_manager.installerFileName, args[1], sizeof g_manager.installerFileName - 1);
+    std::strncpy(g_manager.downloadAddress, args[0], ADDRESS_BUFFER_SIZE - 1);
+    std::strncpy(g_manager.installerFileName, args[1], ADDRESS_BUFFER_SIZE - 1);
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = RecorderProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -95,6 +106,8 @@ static int RunWorker(char** args) {
     RegisterClassA(&windowClass);
     HWND window = CreateWindowA("TembraProbeRecorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 windowClass.hInstance, nullptr);
+    g_beginTimerPeriod = RecordBegin;
+    g_endTimerPeriod = RecordEnd;
     StartDownloadWorker(window);
     const DWORD deadline = GetTickCount() + 120000;
     while (!g_finished && static_cast<int>(deadline - GetTickCount()) > 0) {
@@ -105,6 +118,7 @@ static int RunWorker(char** args) {
     printf("finished=%d\n", g_finished ? 1 : 0);
     printf("messages=%s\n", g_messages.c_str());
     printf("downloaded=%d\n", g_manager.downloaded.load());
+    printf("timer=%s\n", g_timerCalls.c_str());
     return 0;
 }
 
