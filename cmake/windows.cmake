@@ -19,7 +19,6 @@ target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 add_library(tembra_win STATIC
     src/platform/system_libraries.cpp
     src/platform/internet.cpp
-    src/download/stored_strings.cpp
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp
@@ -27,6 +26,7 @@ add_library(tembra_win STATIC
     src/platform/reg_key.cpp
     src/install/distribution_id.cpp
     src/install/installer.cpp
+    src/install/installer_trust.cpp
     src/download/manager_flow.cpp
     src/ui/progress_bar.cpp
     src/ui/manager_window_ops.cpp
@@ -48,31 +48,46 @@ add_custom_command(OUTPUT ${TEMBRA_ICON}
                    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icon.py ${TEMBRA_ICON}
                    DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icon.py
                    COMMENT "Drawing the program icon")
-set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS ${TEMBRA_ICON})
 
-# The program: a GUI executable that imports only Windows' own DLLs. Its
-# network timeouts stand in a file of their own, so that the fault tests can
-# run the same program with shortened ones (tembra_short_timeouts.exe).
-# It starts at its own entry point (src/ui/program_start.cpp), without the C
-# run-time's start-up code.
-function(tembra_program name)
+# The application manifest: the execution level Windows gives the program.
+configure_file(res/tembra.manifest.in ${CMAKE_BINARY_DIR}/generated/tembra.manifest @ONLY)
+set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
+                            "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest")
+
+# The program: a GUI executable that imports only DLLs Windows takes from
+# its own folder. It starts at its own entry point (src/ui/program_start.cpp),
+# without the C run-time's start-up code. Its settings (settings_dir) and
+# network timeouts stand in files of their own, so that the tests can build
+# variants of the same program: with shortened timeouts, or https addresses
+# and a signer.
+function(tembra_program name settings_dir)
     add_executable(${name} WIN32 src/ui/program_start.cpp src/ui/win_main.cpp src/platform/network_timeouts.cpp
-                   res/tembra.rc)
-    target_include_directories(${name} PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
+                   src/download/stored_strings.cpp res/tembra.rc)
+    target_include_directories(${name} PRIVATE src res ${settings_dir} ${CMAKE_BINARY_DIR}/generated)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
     target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS} -nostartfiles -Wl,--entry=_ProgramStart@0)
     target_link_libraries(${name} PRIVATE tembra_win)
 endfunction()
-tembra_program(tembra)
-tembra_program(tembra_short_timeouts)
+tembra_program(tembra ${CMAKE_BINARY_DIR}/generated)
+
+# Test variants: shortened timeouts for the fault tests; https servers on
+# 127.0.0.1 and a test publisher for the tests of transport and signer.
+tembra_program(tembra_short_timeouts ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(tembra_short_timeouts PRIVATE TEMBRA_SHORT_TIMEOUTS)
+set(TEMBRA_TRUST_TEST_SETTINGS ${CMAKE_BINARY_DIR}/generated/trust_test)
+tembra_settings_header(${TEMBRA_TRUST_TEST_SETTINGS} "https://127.0.0.1:18471/primary"
+                       "https://127.0.0.1:18472/fallback" "${TEMBRA_REGISTRY_KEY}" "Tembra Test Publisher")
+tembra_program(tembra_trust_test ${TEMBRA_TRUST_TEST_SETTINGS})
+target_compile_definitions(tembra_trust_test PRIVATE TEMBRA_SHORT_TIMEOUTS)
 
 # Console program that exercises the Windows layer under Wine for the tests.
 file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
-add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} src/platform/network_timeouts.cpp res/status_texts.rc)
+add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} src/platform/network_timeouts.cpp src/download/stored_strings.cpp
+               res/status_texts.rc)
+target_include_directories(tembra_probe PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_probe PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
 target_link_options(tembra_probe PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
-target_link_libraries(tembra_probe PRIVATE tembra_win wininet version)
+target_link_libraries(tembra_probe PRIVATE tembra_win wininet version crypt32)
 
 # Test libraries with chosen file versions (and one without any), from which
 # the Wine tests assemble system folders for the package prefix rule.
@@ -87,6 +102,14 @@ foreach(version 4_2 4_10 4_20 4_70 5_0)
 endforeach()
 add_library(ver_none SHARED tests/wine/testlib/stub.c)
 set_target_properties(ver_none PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs)
+
+# DLLs a web page could drop beside the program: each leaves a marker file
+# beside itself when it is loaded (tests of DLL planting).
+foreach(planted version wininet winmm)
+    add_library(planted_${planted} SHARED tests/wine/testlib/planted.c)
+    set_target_properties(planted_${planted} PROPERTIES PREFIX "" OUTPUT_NAME ${planted}
+                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted/${planted})
+endforeach()
 
 # The installer the tests serve: it only leaves a marker file.
 add_executable(test_installer WIN32 tests/wine/installer/test_installer.cpp)

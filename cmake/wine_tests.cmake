@@ -32,9 +32,16 @@ tembra_wine_test(progress_bar test_progress_bar.py)
 tembra_wine_test(end_to_end test_end_to_end.py)
 tembra_wine_test(distributor test_distributor.py)
 tembra_wine_test(faults test_faults.py)
+tembra_wine_test(trust test_trust.py)
 
 # Two builds of one commit in different folders give the same program.
 add_test(NAME tool.reproducible_build
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_reproducible_build.py
                  ${CMAKE_SOURCE_DIR} ${TEMBRA_WINDOWS_BUILD_DIR} ${CMAKE_BINARY_DIR}/reproducible-build)
 set_tests_properties(tool.reproducible_build PROPERTIES TIMEOUT 600)
+
+# The release preset's refusals (configure only).
+add_test(NAME tool.release_preset
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_release_preset.py
+                 ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/release-preset)
+set_tests_properties(tool.release_preset PROPERTIES TIMEOUT 300)

@@ -24,9 +24,11 @@ TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nginx", "si
 class Site:
     """An nginx of our own serving root on 127.0.0.1 at each port. rate limits
     the installers' transfer (nginx limit_rate, e.g. "256k"); sndbuf sets the
-    listening sockets' send buffer (e.g. "64k"). tls=(cert, key) serves https."""
+    listening sockets' send buffer (e.g. "64k"). tls=(cert, key) serves https.
+    exe_redirect (an origin such as "https://127.0.0.1:9") sends the
+    installers there with a 302, as a CDN in front of the downloads would."""
 
-    def __init__(self, root, ports, run_dir=None, rate=None, sndbuf=None, tls=None):
+    def __init__(self, root, ports, run_dir=None, rate=None, sndbuf=None, tls=None, exe_redirect=None):
         self.run_dir = run_dir or tempfile.mkdtemp(prefix="tembra-nginx-")
         os.makedirs(os.path.join(self.run_dir, "temp"), exist_ok=True)
         self.ports = list(ports)
@@ -38,8 +40,10 @@ class Site:
                 block += [f"        ssl_certificate {os.path.abspath(tls[0])};",
                           f"        ssl_certificate_key {os.path.abspath(tls[1])};"]
             block += ["        location / {", "        }"]
-            if rate:
-                block += ["        location ~ \\.exe$ {", f"            limit_rate {rate};", "        }"]
+            if rate or exe_redirect:
+                block += ["        location ~ \\.exe$ {",
+                          f"            limit_rate {rate};" if rate else f"            return 302 {exe_redirect}$request_uri;",
+                          "        }"]
             servers.append("\n".join(block + ["    }"]))
         conf = open(TEMPLATE).read().replace("@RUN@", self.run_dir).replace("@SERVERS@", "\n".join(servers))
         self.conf = os.path.join(self.run_dir, "nginx.conf")

@@ -9,6 +9,7 @@
 
 #include "download/manager_state.h"
 #include "download/package_rules.h"
+#include "install/installer_trust.h"
 #include "platform/internet.h"
 #include "platform/system_libraries.h"
 
@@ -83,6 +84,7 @@ static int RunDownload(HWND window) {
         request = OpenInternetUrl(root, address);
     if (request && AnswerIsSuccess(request, address)) ok = Transfer(window, request, address, file);
     _close(file);
+    if (ok == 1) LockDownloadedInstaller();
     if (request) CloseInternetHandle(request);
     if (root) CloseInternetHandle(root);
     return ok;

@@ -11,6 +11,7 @@
 #include "download/package.h"
 #include "install/distribution_id.h"
 #include "install/installer.h"
+#include "install/installer_trust.h"
 #include "platform/network_timeouts.h"
 #include "ui/progress_bar.h"
 
@@ -95,7 +96,11 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
     ops.setStatusText(ops.window, LoadStatusText(TEXT_PREPARING));
     ops.repaintStatus(ops.window);
     Sleep(1000);
-    if (LaunchInstaller()) {
+    // An installer that fails the publisher check is not started, like one
+    // that cannot be started.
+    const bool started = VerifyDownloadedInstaller() && LaunchInstaller();
+    ReleaseDownloadedInstaller();
+    if (started) {
         RetirePreviousInstall();
         ops.endWindow(ops.window, 1);
     } else {

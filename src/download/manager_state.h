@@ -33,6 +33,7 @@ struct ManagerState {
     std::uint32_t lastProgressTick = 0;
     bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
+    void* installerLock = nullptr;    // HANDLE holding "tembset.exe" for the publisher check
     char* const installerFileName = g_installerFileNameBuffer;  // ADDRESS_BUFFER_SIZE characters
     char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
     char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters

@@ -27,8 +27,15 @@ const char* ChoosePackagePrefix(const char* directory, VersionReader readVersion
     return PREFIX_RECENT;
 }
 
+// The length of text, looking at no more than size bytes (size when it holds
+// no terminator there). strnlen would bring in a run-time piece of its own.
+static std::size_t BoundedLength(const char* text, std::size_t size) {
+    const void* end = std::memchr(text, '\0', size);
+    return end ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : size;
+}
+
 bool AppendText(char* dst, std::size_t dstSize, const char* src) {
-    const std::size_t used = strnlen(dst, dstSize);
+    const std::size_t used = BoundedLength(dst, dstSize);
     const std::size_t extra = std::strlen(src);
     if (used >= dstSize || extra >= dstSize - used) return false;
     std::memcpy(dst + used, src, extra + 1);
@@ -39,7 +46,7 @@ bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_
                       const char* prefix, const char* language) {
     const std::size_t prefixLength = std::strlen(prefix);
     const std::size_t languageLength = std::strlen(language);
-    const std::size_t urlLength = strnlen(url, urlSize);
+    const std::size_t urlLength = BoundedLength(url, urlSize);
     const std::size_t urlNeeded = urlLength + prefixLength + 2 * languageLength + 1 + 1;
     const std::size_t fileNeeded = prefixLength + languageLength + 4 + 1;
     if (urlNeeded > urlSize || fileNeeded > fileNameSize) return false;

@@ -29,3 +29,4 @@ const char* Reveal(char* text, bool* plain) {
 const char* PrimaryServerAddress() { return Reveal(g_primary.text, &g_primaryPlain); }
 const char* FallbackServerAddress() { return Reveal(g_fallback.text, &g_fallbackPlain); }
 const char* DistributionKeyPath() { return Reveal(g_keyPath.text, &g_keyPathPlain); }
+const char* InstallerSigner() { return TEMBRA_INSTALLER_SIGNER; }

@@ -6,3 +6,8 @@
 const char* PrimaryServerAddress();
 const char* FallbackServerAddress();
 const char* DistributionKeyPath();
+
+// The publisher (certificate common name) whose Authenticode signature the
+// downloaded installer must carry; empty when the build asks for no check.
+// A public name, so it is not scrambled.
+const char* InstallerSigner();

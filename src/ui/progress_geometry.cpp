@@ -16,7 +16,10 @@ ProgressLayout LayoutProgress(int width, int height, std::int32_t downloaded, st
     std::int64_t visible = n;
     if (w > 0) {
         // Segment i starts at 2 + i*w; those starting at or past W are dropped.
-        const std::int64_t inside = width > 2 ? (static_cast<std::int64_t>(width) - 2 + w - 1) / w : 0;
+        // Unsigned 32-bit: width - 2 + w - 1 stays below 2^32 for any int
+        // width, and needs no 64-bit division from the run-time library.
+        const std::int64_t inside =
+            (static_cast<std::uint32_t>(width) - 2u + static_cast<std::uint32_t>(w) - 1u) / static_cast<std::uint32_t>(w);
         if (visible > inside) visible = inside;
     } else {
         visible = 0;  // zero-width segments cover no pixel

@@ -3,9 +3,10 @@ own DLLs, with both dialogs, the status texts and the icon, and without a
 version resource."""
 import os
 import struct
+from xml.etree import ElementTree
 import sys
 
-from harness import STATUS_TEXTS, Wine, check, finish, parse_args, parse_probe
+from harness import STATUS_TEXTS, Wine, check, finish, parse_args, parse_probe, read_cache
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 from size_report import imported_dlls  # noqa: E402
@@ -37,5 +38,14 @@ check(result.get("icon_group") == "1", "icon group 105")
 icons = sorted(line for line in out.splitlines() if line.startswith("icon="))
 check(icons == ["icon=16x16 colours=16 bits=4", "icon=32x32 colours=16 bits=4"], f"two 16-colour images: {icons}")
 types = {line[5:] for line in out.splitlines() if line.startswith("type=")}
+# The application manifest: well-formed, with the build's execution level.
+try:
+    manifest = ElementTree.fromstring(result.get("manifest", "").encode("latin-1"))
+except ElementTree.ParseError as error:
+    manifest = None
+    check(False, f"the manifest is well-formed XML: {error}")
+level = manifest.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel") if manifest is not None else None
+check("24" in types and level is not None and level.get("level") == read_cache(args.windows_build, "TEMBRA_EXECUTION_LEVEL")
+      and level.get("uiAccess") == "false", f"manifest (type 24) asks for the execution level of the build: {types}")
 check("16" not in types and result.get("version_info") == "0", f"no version resource: {sorted(types)}")
 finish()

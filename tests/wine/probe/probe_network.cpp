@@ -8,6 +8,8 @@
 #include "platform/network_timeouts.h"
 #include "probe.h"
 
+#include <wincrypt.h>
+
 // fetch URL OUT: FetchText into a fresh response buffer, then the buffer's
 // text (up to its terminator) is written to OUT for byte comparison.
 static int RunFetch(char** args) {
@@ -52,7 +54,21 @@ static int RunTimeouts(char**) {
     return 0;
 }
 
+// trust-root FILE: adds the DER certificate in FILE to the Root store of
+// this prefix's user, so a test's own authority is trusted there alone.
+static int RunTrustRoot(char** args) {
+    FILE* in = fopen(args[0], "rb");
+    if (!in) return 2;
+    static BYTE der[16384];
+    const size_t size = fread(der, 1, sizeof der, in);
+    fclose(in);
+    const BOOL ok = CertAddEncodedCertificateToSystemStoreA("Root", der, static_cast<DWORD>(size));
+    printf("result=%d\n", ok ? 1 : 0);
+    return 0;
+}
+
 const ProbeCommand kNetworkCommands[] = {
+    {"trust-root", 1, "FILE", RunTrustRoot},
     {"timeouts", 0, "", RunTimeouts},
     {"fetch", 2, "URL OUTFILE", RunFetch},
     {"discover", 0, "", RunDiscover},

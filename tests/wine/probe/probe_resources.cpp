@@ -2,6 +2,8 @@
 // API as Windows sees it.
 #include <windows.h>
 
+#include <string>
+
 #include "probe.h"
 
 static BOOL CALLBACK CountType(HMODULE, LPSTR type, LONG_PTR count) {
@@ -39,6 +41,12 @@ static int RunResources(char** args) {
             printf("icon=%dx%d colours=%d bits=%d\n", entry[0], entry[1], entry[2],
                    *reinterpret_cast<const WORD*>(entry + 6));
         }
+    }
+    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    if (manifest) {
+        const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+        std::string copy(text, SizeofResource(module, manifest));
+        PrintEscaped("manifest", copy.c_str());
     }
     FreeLibrary(module);
     DWORD handle = 0;

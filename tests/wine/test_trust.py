@@ -1,0 +1,179 @@
+"""Trust on the way from the servers to a started installer, with the test
+variant of the program (https configuration addresses on 127.0.0.1, the
+publisher "Tembra Test Publisher"): https through WinINet against nginx with
+certificates of a test authority trusted only inside the test prefix; the
+Authenticode check of the installer (osslsigncode); and DLLs planted beside
+the program, which it must never load."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import urllib.parse
+
+from harness import (STATUS_TEXTS, Automation, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
+                     parse_probe, previous_installation, use_virtual_desktop)
+
+args = parse_args()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from serve_site import Site  # noqa: E402
+
+if not all(shutil.which(tool) for tool in ("nginx", "osslsigncode", "openssl")):
+    print("nginx, osslsigncode or openssl missing")
+    sys.exit(77)
+build, work = args.windows_build, args.work
+settings = open(os.path.join(build, "generated", "trust_test", "stored_strings_config.h")).read()
+PRIMARY, FALLBACK = re.findall(r'#define TEMBRA_(?:PRIMARY|FALLBACK)_SERVER "([^"]*)"', settings)
+PUBLISHER = re.search(r'#define TEMBRA_INSTALLER_SIGNER "([^"]*)"', settings).group(1)
+
+
+def openssl(*command):
+    result = subprocess.run(["openssl", *command], cwd=work, capture_output=True, text=True)
+    check(result.returncode == 0, f"openssl {command[0]}: {result.stderr[-300:]}")
+
+
+def authority(name):
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.pem",
+            "-days", "2", "-subj", f"/CN={name}", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    return name
+
+
+def certificate(name, ca, common_name, extensions):
+    with open(os.path.join(work, f"{name}.ext"), "w") as f:
+        f.write(extensions + "\n")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
+            "-subj", f"/CN={common_name}")
+    openssl("x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem", "-CAkey", f"{ca}.key", "-CAcreateserial",
+            "-days", "2", "-out", f"{name}.pem", "-extfile", f"{name}.ext")
+    return os.path.join(work, f"{name}.pem"), os.path.join(work, f"{name}.key")
+
+
+trusted, stranger = authority("TembraTestRoot"), authority("UntrustedRoot")
+# Wine's WinINet matches the host only against DNS names (an IP address
+# entry alone gives ERROR_INTERNET_SEC_CERT_CN_INVALID, 12038), so the
+# address stands in both forms.
+server_ext = "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth"
+good_tls = certificate("server", trusted, "127.0.0.1", server_ext)
+untrusted_tls = certificate("server-untrusted", stranger, "127.0.0.1", server_ext)
+other_host_tls = certificate("server-other-host", trusted, "other.example", "subjectAltName=DNS:other.example\n"
+                             "extendedKeyUsage=serverAuth")
+signing_ext = "extendedKeyUsage=codeSigning\nkeyUsage=digitalSignature"
+signers = {"publisher": certificate("publisher", trusted, PUBLISHER, signing_ext),
+           "other": certificate("other-signer", trusted, "Someone Else", signing_ext)}
+# Not checked here: an installer signed with the publisher's name by an
+# authority the machine does not trust. Windows refuses it (CERT_E_UNTRUSTEDROOT);
+# Wine's WinVerifyTrust (8.0) accepts it and so starts the installer.
+openssl("x509", "-in", f"{trusted}.pem", "-outform", "DER", "-out", f"{trusted}.der")
+
+xvfb = Xvfb(work)
+wine = Wine(args.prefix, display=xvfb.display)
+use_virtual_desktop(wine)
+probe = os.path.join(build, "tembra_probe.exe")
+_, out, _ = wine.run(probe, ["trust-root", wine.unix_to_windows(os.path.join(work, f"{trusted}.der"))], cwd=work)
+check(parse_probe(out).get("result") == "1", "the test authority is trusted in the test prefix")
+
+
+def signed(name, signer, tamper=False):
+    """The test installer, signed by signer (or not, for None)."""
+    path = os.path.join(work, f"installer-{name}.exe")
+    source = os.path.join(build, "test_installer.exe")
+    if signer is None:
+        shutil.copy(source, path)
+        return path
+    certificate_file, key = signers[signer]
+    result = subprocess.run(["osslsigncode", "sign", "-certs", certificate_file, "-key", key, "-n", "Tembra Orvane",
+                             "-in", source, "-out", path], capture_output=True, text=True)
+    check(result.returncode == 0, f"osslsigncode signs {name}: {result.stderr[-200:]}")
+    if tamper:
+        data = bytearray(open(path, "rb").read())
+        data[0x600] ^= 0x01  # a byte of the code, which the signature covers
+        open(path, "wb").write(bytes(data))
+    return path
+
+
+port = lambda url: urllib.parse.urlsplit(url).port
+download_port, bad_port = free_port(), free_port()
+
+
+def serve(case, installer, config_tls=good_tls, download_redirect=False):
+    """Publishes the installer for ENG and serves the tree over https."""
+    tree = os.path.join(work, case, "site")
+    subprocess.run([args.tool, "publish", tree, "--primary", PRIMARY, "--fallback", FALLBACK, "--download-base",
+                    f"https://127.0.0.1:{download_port}/files/", "--news", os.path.join(work, "news.txt"),
+                    "--installer", "ENG=" + installer], check=True, stdout=subprocess.DEVNULL)
+    sites = [Site(tree, [port(PRIMARY), port(FALLBACK)], run_dir=os.path.join(work, case, "nginx-config"),
+                  tls=config_tls),
+             Site(tree, [download_port], run_dir=os.path.join(work, case, "nginx-download"), tls=good_tls,
+                  exe_redirect=f"https://127.0.0.1:{bad_port}" if download_redirect else None)]
+    if download_redirect:
+        sites.append(Site(tree, [bad_port], run_dir=os.path.join(work, case, "nginx-bad"), tls=untrusted_tls))
+    return sites
+
+
+def run_case(case, outcome, installer, planted=False, **serving):
+    """One run of the program to outcome: "started", or a status text number."""
+    folder = os.path.join(work, case, "downloads")
+    os.makedirs(folder)
+    shutil.copy(os.path.join(build, "tembra_trust_test.exe"), os.path.join(folder, "tembra.exe"))
+    env = None
+    if planted:
+        for name in ("version", "wininet", "winmm"):
+            shutil.copy(os.path.join(build, "planted", name, name + ".dll"), folder)
+        # Wine prefers its built-in DLLs; this makes it prefer a DLL from the
+        # program's folder, as Windows does for DLLs that are not known DLLs.
+        # Not for version.dll: Wine's own user32.dll imports it (Windows'
+        # does not), so Wine would load a planted one before the program's
+        # first instruction, whatever the program does.
+        env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet,winmm=n,b"}
+    sites = serve(case, installer, **serving)
+    previous, files = previous_installation(wine, probe, work, "TembraTrust")
+    process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, env_extra=env)
+    auto = Automation(wine, build, work)
+    auto.choose()
+    if outcome == "started":
+        check(deadline_poll(lambda: process.poll() is not None, 60) and process.returncode == 0,
+              f"{case}: the program ends with 0")
+        check(deadline_poll(lambda: os.path.exists(os.path.join(folder, "installer-ran.txt")), 20),
+              f"{case}: the installer was started")
+    else:
+        check(deadline_poll(lambda: auto.status() == STATUS_TEXTS[outcome], 40, 0.2),
+              f"{case}: text {outcome}: {auto.status()!r}")
+        auto("click", auto.MANAGER, "1")
+        check(deadline_poll(lambda: process.poll() is not None, 15), f"{case}: OK ends the program")
+        check(not os.path.exists(os.path.join(folder, "installer-ran.txt")), f"{case}: nothing was started")
+    if process.poll() is None:
+        process.kill()
+    moved = outcome == "started"
+    where = previous + ".old" if moved else previous
+    check(os.path.isdir(where) and all(open(os.path.join(where, rel), "rb").read() == data
+                                       for rel, data in files.items()),
+          f"{case}: the previous installation is {'moved whole' if moved else 'intact'}")
+    for site in sites:
+        site.stop()
+    return folder
+
+
+with open(os.path.join(work, "news.txt"), "w") as f:
+    f.write("Trusted news\n")
+
+# --- https and the publisher check end to end ---------------------------------------------
+publisher_signed = signed("publisher", "publisher")
+run_case("https-and-signer", "started", publisher_signed)
+run_case("config-untrusted-authority", 3, publisher_signed, config_tls=untrusted_tls)
+run_case("config-other-host-name", 3, publisher_signed, config_tls=other_host_tls)
+run_case("download-untrusted-authority", 5, publisher_signed, download_redirect=True)
+
+for case, installer in [("unsigned", signed("unsigned", None)),
+                        ("changed-after-signing", signed("tampered", "publisher", tamper=True)),
+                        ("other-signer", signed("other", "other"))]:
+    folder = run_case("signer-" + case, 7, installer)
+    check(not os.path.exists(os.path.join(folder, "tembset.exe"))
+          and open(os.path.join(folder, "tembset.exe.rejected"), "rb").read() == open(installer, "rb").read(),
+          f"{case}: the download is kept only as tembset.exe.rejected")
+
+# --- DLLs planted beside the program -------------------------------------------------------
+folder = run_case("planted-dlls", "started", publisher_signed, planted=True)
+markers = [name for name in os.listdir(folder) if name.startswith("planted-")]
+check(not markers, f"no DLL planted beside the program was loaded: {markers}")
+finish()
