@@ -126,3 +126,9 @@ target_link_libraries(tembra_driver PRIVATE user32 gdi32)
 add_executable(demo_installer WIN32 tools/demo/demo_installer.cpp tools/demo/demo_installer.rc)
 target_compile_options(demo_installer PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
 target_link_options(demo_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+
+# The benchmark's bound: the design's download loop alone (tools/bench).
+add_executable(bare_download tools/bench/bare_download.cpp)
+target_compile_options(bare_download PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
+target_link_options(bare_download PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+target_link_libraries(bare_download PRIVATE wininet winmm)

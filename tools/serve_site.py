@@ -45,7 +45,10 @@ class Site:
                           f"            limit_rate {rate};" if rate else f"            return 302 {exe_redirect}$request_uri;",
                           "        }"]
             servers.append("\n".join(block + ["    }"]))
-        conf = open(TEMPLATE).read().replace("@RUN@", self.run_dir).replace("@SERVERS@", "\n".join(servers))
+        # Per request, as the benchmark times it: path, status, bytes, seconds.
+        timing = (f"    log_format timing '$uri $status $body_bytes_sent $request_time';\n"
+                  f"    access_log {self.run_dir}/timing.log timing;\n")
+        conf = open(TEMPLATE).read().replace("@RUN@", self.run_dir).replace("@SERVERS@", timing + "\n".join(servers))
         self.conf = os.path.join(self.run_dir, "nginx.conf")
         with open(self.conf, "w") as f:
             f.write(conf)
@@ -81,6 +84,14 @@ class Site:
             except (IndexError, ValueError):
                 pass
         return entries
+
+    def timings(self):
+        """(path, status, bytes sent, seconds) of every request, from nginx's
+        $request_time: the last byte handed to a socket buffer, so give the
+        listener a small sndbuf when timing."""
+        path = os.path.join(self.run_dir, "timing.log")
+        rows = [line.split() for line in open(path)] if os.path.exists(path) else []
+        return [(r[0], int(r[1]), int(r[2]), float(r[3])) for r in rows if len(r) == 4]
 
     def stop(self):
         if self.proc.poll() is None:

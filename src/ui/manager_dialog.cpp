@@ -56,6 +56,9 @@ INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return OnCommand(dialog, LOWORD(wParam));
     case WM_SYSCOMMAND:
         return OnSysCommand(dialog, wParam);
+    case WM_ACTIVATE:
+        ForgetFocusSinkActivation();
+        return FALSE;  // otherwise left to the dialog manager
     case WM_DESTROY:
         OnManagerDestroy(ManagerWindowOps(dialog));
         return FALSE;

@@ -9,4 +9,8 @@
 // The flow's window operations realised on the dialog window.
 WindowOps ManagerWindowOps(HWND dialog);
 
+// The dialog's activation changed (WM_ACTIVATE): the focus sink's
+// activation is no longer known to be in place.
+void ForgetFocusSinkActivation();
+
 INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -16,20 +16,28 @@ void SetStatusText(void* window, const char* text) { SetWindowTextA(Item(window,
 void RepaintStatus(void* window) { UpdateWindow(Item(window, IDC_STATUS)); }
 void DeselectStatus(void* window) { PostMessageA(Item(window, IDC_STATUS), EM_SETSEL, static_cast<WPARAM>(-1), 0); }
 
+// Whether the focus sink's activation is in place: set once it was
+// activated, cleared when the dialog's activation changes. Every chunk of a
+// download asks for the activation; from the second on it is skipped
+// instead of costing two calls into the window manager (wineserver).
+bool g_sinkActivated;
+
+void ActivateSink(HWND sink) {
+    SetActiveWindow(sink);
+    g_sinkActivated = true;
+}
+
 // The status box behaves as if it lost the focus to the hidden focus sink:
 // no caret, no selection.
 void ParkFocus(void* window) {
     HWND status = Item(window, IDC_STATUS), sink = Item(window, IDC_FOCUS_SINK);
     PostMessageA(status, WM_KILLFOCUS, reinterpret_cast<WPARAM>(sink), 0);
     PostMessageA(sink, WM_SETFOCUS, reinterpret_cast<WPARAM>(status), 0);
-    SetActiveWindow(sink);
+    ActivateSink(sink);
 }
 
-// Every chunk of a download asks for it: skipped when the sink is already
-// the active window, as it is from the first chunk on.
 void ActivateFocusSink(void* window) {
-    HWND sink = Item(window, IDC_FOCUS_SINK);
-    if (GetActiveWindow() != sink) SetActiveWindow(sink);
+    if (!g_sinkActivated) ActivateSink(Item(window, IDC_FOCUS_SINK));
 }
 
 void ShowOkButton(void* window) {
@@ -50,6 +58,8 @@ void StartWorker(void* window) { StartDownloadWorker(Dialog(window)); }
 void EndWindow(void* window, int result) { EndDialog(Dialog(window), result); }
 
 }  // namespace
+
+void ForgetFocusSinkActivation() { g_sinkActivated = false; }
 
 WindowOps ManagerWindowOps(HWND dialog) {
     WindowOps ops = {};

@@ -31,10 +31,16 @@ static HBITMAP CreateProgressBitmap(HWND control, HDC memory, int width, int hei
     return bitmap;
 }
 
-// What the bitmap shows. Its pixels depend on nothing else, so a redraw
-// that would not change them (most chunks of a download) does nothing.
+// What the bitmap shows, and its size. Its pixels depend on nothing else,
+// so a redraw that would not change them (most chunks of a download) does
+// nothing, without asking the window anything.
 static int g_drawnSegments = -1;
 static bool g_drawnCompletion;
+static int g_bitmapWidth, g_bitmapHeight;
+
+static bool PictureUnchanged(const ProgressLayout& layout) {
+    return layout.segmentsDrawn == g_drawnSegments && layout.completionFill == g_drawnCompletion;
+}
 
 static void DrawSegments(HDC memory, int height, const ProgressLayout& layout) {
     HBRUSH segment = CreateSolidBrush(SEGMENT_COLOUR);
@@ -60,18 +66,26 @@ static void DrawFrames(HDC memory, int width, int height) {
 }
 
 void DrawProgressBar(HWND window) {
+    const std::int32_t downloaded = g_manager.downloaded.load();
+    if (g_manager.progressBitmap &&
+        PictureUnchanged(LayoutProgress(g_bitmapWidth, g_bitmapHeight, downloaded, g_manager.totalSize)))
+        return;
     HWND control = GetDlgItem(window, IDC_PROGRESS);
     RECT client = {};
     if (!control || !GetClientRect(control, &client)) return;
-    const int width = client.right, height = client.bottom;
-    const ProgressLayout layout = LayoutProgress(width, height, g_manager.downloaded.load(), g_manager.totalSize);
-    if (g_manager.progressBitmap && layout.segmentsDrawn == g_drawnSegments &&
-        layout.completionFill == g_drawnCompletion)
-        return;
+    // An existing bitmap keeps the size it was made with.
+    const int width = g_manager.progressBitmap ? g_bitmapWidth : client.right;
+    const int height = g_manager.progressBitmap ? g_bitmapHeight : client.bottom;
+    const ProgressLayout layout = LayoutProgress(width, height, downloaded, g_manager.totalSize);
+    if (g_manager.progressBitmap && PictureUnchanged(layout)) return;
 
     HDC memory = CreateCompatibleDC(nullptr);
     if (!memory) return;
-    if (!g_manager.progressBitmap) g_manager.progressBitmap = CreateProgressBitmap(control, memory, width, height);
+    if (!g_manager.progressBitmap) {
+        g_manager.progressBitmap = CreateProgressBitmap(control, memory, width, height);
+        g_bitmapWidth = width;
+        g_bitmapHeight = height;
+    }
     if (g_manager.progressBitmap) {
         HGDIOBJ oldBitmap = SelectObject(memory, static_cast<HBITMAP>(g_manager.progressBitmap));
         DrawSegments(memory, height, layout);

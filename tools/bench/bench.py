@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""Download benchmark: the program beside the best its design allows.
+
+    tools/bench/run.sh [--rounds N] [--sizes 1,16,64]
+
+Serves installers of 1, 16 and 64 MiB with nginx on 127.0.0.1 (a 64 KiB
+send buffer, so that nginx's $request_time ends when the client has the last
+byte) and downloads each, interleaved round by round, with:
+  program   the real program under Wine, driven through the language chooser
+  bound     a bare WinINet loop: 4 KiB reads with the 1 ms sleep (the design)
+  posts     the bound plus a posted message per read, pumped by another thread
+  nosleep   the same loop without the sleep
+  curl      native curl
+Every downloaded file's SHA-256 is checked against the publish manifest. It
+prints MiB/s (median, min-max), the ratio program/bound, the CPU per MiB of
+the program's user-interface thread and download worker (/proc task stats),
+peak memory and start time next to a trivial dialog program under Wine, and
+the size of the executable.
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+from harness import Automation, Wine, Xvfb, deadline_poll, read_cache, use_virtual_desktop  # noqa: E402
+from serve_site import Site  # noqa: E402
+
+DOWNLOAD_PORT = 18464
+MIB = 1024 * 1024
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def task_cpu(pid):
+    """CPU seconds per thread of a Linux process: {tid: seconds}."""
+    cpu = {}
+    try:
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            fields = open(f"/proc/{pid}/task/{tid}/stat").read().rsplit(")", 1)[1].split()
+            cpu[int(tid)] = (int(fields[11]) + int(fields[12])) / TICKS
+    except OSError:
+        pass
+    return cpu
+
+
+def peak_rss_kib(pid):
+    try:
+        for line in open(f"/proc/{pid}/status"):
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.build = os.path.abspath(args.windows_build)
+        self.work = os.path.abspath(args.work)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.base = f"http://127.0.0.1:{DOWNLOAD_PORT}/files/"
+
+    def publish(self):
+        """One tree per size: the demo installer with a payload."""
+        stub = open(os.path.join(self.build, "demo_installer.exe"), "rb").read()
+        block = hashlib.sha256(b"benchmark").digest() * 4096
+        news = os.path.join(self.work, "news.txt")
+        open(news, "w").write("Benchmark news\nsecond line\n")
+        primary, fallback = (read_cache(self.build, f"TEMBRA_{n}_SERVER") for n in ("PRIMARY", "FALLBACK"))
+        self.trees, self.digests = {}, {}
+        for size in self.args.sizes:
+            installer = os.path.join(self.work, f"installer-{size}.exe")
+            payload = (block * (size * MIB // len(block) + 1))[:size * MIB - len(stub)]
+            open(installer, "wb").write(stub + payload)
+            tree = os.path.join(self.work, f"site-{size}")
+            subprocess.run([self.args.tool, "publish", tree, "--primary", primary, "--fallback", fallback,
+                            "--download-base", self.base, "--news", news, "--installer", installer],
+                           check=True, stdout=subprocess.DEVNULL)
+            self.trees[size] = tree
+            manifest = json.load(open(os.path.join(tree, "manifest.json")))
+            self.digests[size] = {f["path"]: f["sha256"] for f in manifest["files"]}
+        ports = [int(u.rsplit(":", 1)[1].split("/")[0]) for u in (primary, fallback)]
+        return ports
+
+    def serve(self, size, ports):
+        return Site(self.trees[size], ports + [DOWNLOAD_PORT], run_dir=os.path.join(self.work, f"nginx-{size}"),
+                    sndbuf="64k")
+
+    def installer_time(self, site, count_before):
+        rows = [r for r in site.timings()[count_before:] if r[0].endswith(".exe") and r[1] == 200]
+        return rows[-1][3] if rows else None
+
+    def run_program(self, size, site, folder):
+        os.makedirs(folder)
+        shutil.copy(os.path.join(self.build, "tembra.exe"), os.path.join(folder, "tembra.exe"))
+        before = len(site.timings())
+        process = self.wine.start(os.path.join(folder, "tembra.exe"), cwd=folder)
+        self.auto.choose()
+        pid = process.pid  # /usr/bin/wine execs the loader: the program keeps the pid
+        # Each thread's CPU, kept at its largest reading (the worker ends before
+        # the program does); the user-interface thread counted from the moment
+        # the download starts, so the chooser and discovery stay out of it.
+        samples, rss, ui_at_start = {}, None, None
+        target = os.path.join(folder, "tembset.exe")
+        while process.poll() is None:
+            for tid, cpu in task_cpu(pid).items():
+                samples[tid] = max(cpu, samples.get(tid, 0.0))
+            if ui_at_start is None and os.path.exists(target):
+                ui_at_start = samples.get(pid, 0.0)
+            rss = peak_rss_kib(pid) or rss
+            time.sleep(0.02)
+        seconds = self.installer_time(site, before)
+        main = samples.get(pid, 0.0) - (ui_at_start or 0.0)
+        others = [cpu for tid, cpu in samples.items() if tid != pid]
+        worker = max(others) if others else 0.0  # the busiest other thread: the download worker
+        return seconds, target, {"ui": main, "worker": worker, "rss": rss}
+
+    def run_native(self, kind, size, site, folder):
+        os.makedirs(folder)
+        target = os.path.join(folder, "tembset.exe")
+        url = self.base + self.exe_name
+        before = len(site.timings())
+        if kind == "curl":
+            subprocess.run(["curl", "-s", "--noproxy", "*", "-o", target, url], check=True)
+        else:
+            self.wine.run(os.path.join(self.build, "bare_download.exe"),
+                          [url, "tembset.exe"] + ({"nosleep": ["nosleep"], "posts": ["post"]}.get(kind, [])), cwd=folder)
+        return self.installer_time(site, before), target, {}
+
+    def measure_start(self, program, title, folder):
+        """Seconds from starting program to its first window, and its peak
+        resident set once it shows."""
+        os.makedirs(folder, exist_ok=True)
+        finder = subprocess.Popen(["wine", os.path.join(self.build, "tembra_driver.exe"), "find", title, "30000"],
+                                  env=self.wine.env, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.5)  # the finder is running before the program starts
+        started = time.monotonic()
+        process = self.wine.start(program, cwd=folder)
+        finder.wait(60)
+        seconds = time.monotonic() - started
+        time.sleep(0.5)
+        rss = peak_rss_kib(process.pid)
+        self.wine.run(os.path.join(self.build, "tembra_driver.exe"), ["command", title, "2"], cwd=folder)
+        self.wine.run(os.path.join(self.build, "tembra_driver.exe"), ["key", title, "0x1B"], cwd=folder)
+        if deadline_poll(lambda: process.poll() is not None, 10) is False:
+            process.kill()
+        return seconds, rss
+
+    def main(self):
+        ports = self.publish()
+        self.xvfb = Xvfb(self.work)
+        prefix = os.path.join(self.work, "..", "bench-wineprefix")
+        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "wine", "make_prefix.py"), prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.wine = Wine(os.path.abspath(prefix), display=self.xvfb.display)
+        use_virtual_desktop(self.wine)
+        self.auto = Automation(self.wine, self.build, self.work)
+        results = {}  # (kind, size) -> list of (MiB/s, extra)
+        kinds = ["program", "bound", "posts", "nosleep", "curl"]
+        try:
+            for round_number in range(self.args.rounds):
+                for size in self.args.sizes:
+                    site = self.serve(size, ports)
+                    self.exe_name = next(p for p in self.digests[size] if p.endswith("_ENG.exe")).rsplit("/", 1)[1]
+                    for kind in kinds:
+                        folder = os.path.join(self.work, f"r{round_number}-{size}-{kind}")
+                        if kind == "program":
+                            seconds, target, extra = self.run_program(size, site, folder)
+                        else:
+                            seconds, target, extra = self.run_native(kind, size, site, folder)
+                        data = open(target, "rb").read() if os.path.exists(target) else b""
+                        if hashlib.sha256(data).hexdigest() not in self.digests[size].values() or not seconds:
+                            print(f"round {round_number}: {kind} {size} MiB: wrong or missing download", flush=True)
+                            continue
+                        results.setdefault((kind, size), []).append((size / seconds, extra))
+                        os.remove(target)
+                    site.stop()
+                print(f"round {round_number + 1} of {self.args.rounds} done", flush=True)
+            start = {name: self.measure_start(program, title, os.path.join(self.work, "start-" + name))
+                     for name, program, title in (
+                         ("program", os.path.join(self.build, "tembra.exe"), "Language:"),
+                         ("trivial dialog", os.path.join(self.build, "demo_installer.exe"), "Tembra Orvane Setup"))}
+        finally:
+            self.wine.stop()
+            self.xvfb.stop()
+        self.report(results, kinds, start)
+
+    def report(self, results, kinds, start):
+        print(f"\nDownload speed, MiB/s: median (min-max) over {self.args.rounds} interleaved rounds")
+        print(f"{'size':>7}  " + "  ".join(f"{k:>19}" for k in kinds) + "  program/bound  program/posts")
+        for size in self.args.sizes:
+            cells, medians = [], {}
+            for kind in kinds:
+                speeds = [s for s, _ in results.get((kind, size), [])]
+                medians[kind] = statistics.median(speeds) if speeds else None
+                cells.append(f"{medians[kind]:6.2f} ({min(speeds):5.2f}-{max(speeds):5.2f})" if speeds else " " * 19)
+            ratio = lambda other: medians["program"] / medians[other] if medians["program"] and medians[other] else 0
+            print(f"{size:>4} MiB  " + "  ".join(cells) + f"  {ratio('bound'):13.3f}  {ratio('posts'):13.3f}")
+        print("\nThe program's threads, CPU ms per MiB downloaded (median)")
+        for size in self.args.sizes:
+            runs = [extra for _, extra in results.get(("program", size), [])]
+            if runs:
+                ui = statistics.median(r["ui"] for r in runs) * 1000 / size
+                worker = statistics.median(r["worker"] for r in runs) * 1000 / size
+                print(f"{size:>4} MiB  user-interface thread {ui:7.2f}   download worker {worker:7.2f}")
+        rss = [extra["rss"] for (kind, _), runs in results.items() if kind == "program" for _, extra in runs]
+        print("\nStart to the first window and peak resident set under Wine")
+        for name, (seconds, start_rss) in start.items():
+            print(f"  {name:15} {seconds * 1000:6.0f} ms   {start_rss or 0:7d} KiB at its first window")
+        if rss and all(rss):
+            print(f"  program peak during downloads: {max(rss)} KiB")
+        size = os.path.getsize(os.path.join(self.build, "tembra.exe"))
+        print(f"\nExecutable: {size} bytes")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--windows-build", default=os.path.join(ROOT, "build", "windows"))
+    parser.add_argument("--tool", default=os.path.join(ROOT, "build", "host", "tembra_tool"))
+    parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench", "run"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--sizes", default="1,16,64")
+    args = parser.parse_args()
+    args.sizes = [int(s) for s in args.sizes.split(",")]
+    for name in list(os.environ):
+        if name.lower().endswith("_proxy"):
+            del os.environ[name]
+    Bench(args).main()
+
+
+if __name__ == "__main__":
+    main()
