@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Prints the size of the release executable and the DLLs it imports
-(usage: size_report.py [build/windows/tembra.exe])."""
+"""Prints the size of the release executable, the DLLs it imports, its
+sections and, from the link map the build writes beside it (tembra.map),
+the objects that contribute most (usage: size_report.py [build/windows/tembra.exe])."""
 import os
 import struct
 import sys
@@ -32,12 +33,50 @@ def imported_dlls(data):
         entry += 20
 
 
+def sections(data):
+    """(name, raw size in the file, size in memory) of each section."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count = struct.unpack_from("<H", data, pe + 6)[0]
+    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    rows = []
+    for i in range(count):
+        name = data[table + 40 * i:table + 40 * i + 8].rstrip(b"\0").decode("ascii", "replace")
+        virtual_size, _, raw_size = struct.unpack_from("<III", data, table + 40 * i + 8)
+        rows.append((name, raw_size, virtual_size))
+    return rows
+
+
+def contributors(map_path, count=12):
+    """The largest input sections of a GNU ld map, summed per object file."""
+    sizes, pending = {}, None
+    for line in open(map_path, errors="replace"):
+        parts = line.split()
+        # ".text$name 0xADDRESS 0xSIZE object", or a long name alone on its line
+        # with address, size and object on the next.
+        if pending and len(parts) == 3 and parts[0].startswith("0x"):
+            parts = [pending] + parts
+        pending = parts[0] if len(parts) == 1 and parts[0].startswith((".text", ".rdata", ".data")) else None
+        if len(parts) == 4 and parts[0].startswith((".text", ".rdata", ".data")) and parts[1].startswith("0x"):
+            size = int(parts[2], 16)
+            if size and int(parts[1], 16):
+                key = os.path.basename(parts[3])
+                sizes[key] = sizes.get(key, 0) + size
+    return sorted(sizes.items(), key=lambda kv: -kv[1])[:count]
+
+
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join("build", "windows", "tembra.exe")
     data = open(path, "rb").read()
     print(f"{path}: {len(data)} bytes")
     for name in imported_dlls(data):
         print(f"  imports {name}")
+    for name, raw, virtual in sections(data):
+        print(f"  section {name:8} {raw:6} bytes in the file, {virtual:6} in memory")
+    map_path = os.path.splitext(path)[0] + ".map"
+    if os.path.exists(map_path):
+        print("  largest contributors (code and data, bytes):")
+        for name, size in contributors(map_path):
+            print(f"    {size:6}  {name}")
 
 
 if __name__ == "__main__":

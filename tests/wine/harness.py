@@ -415,3 +415,34 @@ def registry_default(wine, key):
         if "REG_SZ" in line:
             return line.split("REG_SZ", 1)[1].strip()
     return None
+
+
+STARTED = "started"
+
+
+def run_to_outcome(auto, process, folder, outcome, bound, name):
+    """Waits for a run of the program in folder to end as outcome: STARTED
+    (the installer ran, the program ended with 0) or a status text number
+    (shown within bound seconds, then OK ends the program, nothing started)."""
+    ran = os.path.join(folder, "installer-ran.txt")
+    if outcome == STARTED:
+        ended = deadline_poll(lambda: process.poll() is not None, bound)
+        check(ended and process.returncode == 0, f"{name}: the program ends with 0 after the installer started")
+        check(deadline_poll(lambda: os.path.exists(ran), 20), f"{name}: the installer ran")
+    else:
+        shown = deadline_poll(lambda: auto.status() == STATUS_TEXTS[outcome], bound, 0.2)
+        check(shown, f"{name}: text {outcome} within {bound} s: {auto.status()!r}")
+        auto("click", auto.MANAGER, "1")
+        check(deadline_poll(lambda: process.poll() is not None, 15) and process.returncode == 0,
+              f"{name}: OK ends the program with 0")
+        check(not os.path.exists(ran), f"{name}: nothing was started")
+    if process.poll() is None:
+        process.kill()
+
+
+def check_previous(previous, files, moved, name):
+    """The previous installation moved whole to .old, or left intact."""
+    where, other = (previous + ".old", previous) if moved else (previous, previous + ".old")
+    check(os.path.isdir(where) and not os.path.exists(other)
+          and all(open(os.path.join(where, rel), "rb").read() == data for rel, data in files.items()),
+          f"{name}: the previous installation is {'moved whole' if moved else 'intact'}")

@@ -6,13 +6,12 @@ import os
 import shutil
 import socket
 import struct
-import subprocess
 import threading
 import time
 import urllib.parse
 
-from harness import (STATUS_TEXTS, Automation, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
-                     parse_probe, previous_installation, read_cache, scramble, use_virtual_desktop)
+from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, finish, parse_args, parse_probe,
+                     previous_installation, read_cache, run_to_outcome, scramble, use_virtual_desktop)
 
 args = parse_args()
 build = args.windows_build
@@ -124,7 +123,6 @@ CONFIG_PATHS = [urllib.parse.urlsplit(u).path for u in (primary_url, fallback_ur
 downloads = FaultServer()
 BASE = downloads.url("/files/")
 final = lambda base=BASE: answer(scramble(args.tool, f"iFlag=0|sDlurl={base}"))
-STARTED = "started"
 CUT = 300000
 # name, (primary, fallback) behaviours, info, installer, outcome, bound in seconds, extra set-up
 CASES = [
@@ -181,26 +179,9 @@ for number, (name, config, info, body, outcome, bound) in enumerate(CASES):
     started = time.monotonic()
     process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder)
     auto.choose()
-    if outcome == STARTED:
-        ended = deadline_poll(lambda: process.poll() is not None, bound)
-        check(ended and process.returncode == 0, f"{name}: the program ends with 0 after the installer started")
-        check(deadline_poll(lambda: os.path.exists(os.path.join(folder, "installer-ran.txt")), 20),
-              f"{name}: the installer ran")
-    else:
-        shown = deadline_poll(lambda: auto.status() == STATUS_TEXTS[outcome], bound, 0.2)
-        check(shown, f"{name}: text {outcome} within {bound} s: {auto.status()!r}")
-        auto("click", auto.MANAGER, "1")
-        check(deadline_poll(lambda: process.poll() is not None, 15) and process.returncode == 0,
-              f"{name}: OK ends the process with 0")
-        check(not os.path.exists(os.path.join(folder, "installer-ran.txt")), f"{name}: nothing was started")
+    run_to_outcome(auto, process, folder, outcome, bound, name)
     durations.append((name, time.monotonic() - started))
-    if process.poll() is None:
-        process.kill()
-    moved = outcome == STARTED and "UninstallString" not in name
-    where = previous + ".old" if moved else previous
-    check(os.path.isdir(where) and not os.path.exists(previous if moved else previous + ".old")
-          and all(open(os.path.join(where, rel), "rb").read() == data for rel, data in files.items()),
-          f"{name}: the previous installation is {'moved whole' if moved else 'intact'}")
+    check_previous(previous, files, outcome == STARTED and "UninstallString" not in name, name)
 
 for name, seconds in durations:
     print(f"{seconds:5.1f} s  {name}")

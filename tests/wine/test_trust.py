@@ -11,8 +11,8 @@ import subprocess
 import sys
 import urllib.parse
 
-from harness import (STATUS_TEXTS, Automation, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
-                     parse_probe, previous_installation, use_virtual_desktop)
+from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, finish, free_port, parse_args,
+                     parse_probe, previous_installation, run_to_outcome, use_virtual_desktop)
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -112,7 +112,7 @@ def serve(case, installer, config_tls=good_tls, download_redirect=False):
 
 
 def run_case(case, outcome, installer, planted=False, **serving):
-    """One run of the program to outcome: "started", or a status text number."""
+    """One run of the program to outcome: STARTED, or a status text number."""
     folder = os.path.join(work, case, "downloads")
     os.makedirs(folder)
     shutil.copy(os.path.join(build, "tembra_trust_test.exe"), os.path.join(folder, "tembra.exe"))
@@ -131,24 +131,8 @@ def run_case(case, outcome, installer, planted=False, **serving):
     process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, env_extra=env)
     auto = Automation(wine, build, work)
     auto.choose()
-    if outcome == "started":
-        check(deadline_poll(lambda: process.poll() is not None, 60) and process.returncode == 0,
-              f"{case}: the program ends with 0")
-        check(deadline_poll(lambda: os.path.exists(os.path.join(folder, "installer-ran.txt")), 20),
-              f"{case}: the installer was started")
-    else:
-        check(deadline_poll(lambda: auto.status() == STATUS_TEXTS[outcome], 40, 0.2),
-              f"{case}: text {outcome}: {auto.status()!r}")
-        auto("click", auto.MANAGER, "1")
-        check(deadline_poll(lambda: process.poll() is not None, 15), f"{case}: OK ends the program")
-        check(not os.path.exists(os.path.join(folder, "installer-ran.txt")), f"{case}: nothing was started")
-    if process.poll() is None:
-        process.kill()
-    moved = outcome == "started"
-    where = previous + ".old" if moved else previous
-    check(os.path.isdir(where) and all(open(os.path.join(where, rel), "rb").read() == data
-                                       for rel, data in files.items()),
-          f"{case}: the previous installation is {'moved whole' if moved else 'intact'}")
+    run_to_outcome(auto, process, folder, outcome, 60, case)
+    check_previous(previous, files, outcome == STARTED, case)
     for site in sites:
         site.stop()
     return folder
@@ -159,7 +143,7 @@ with open(os.path.join(work, "news.txt"), "w") as f:
 
 # --- https and the publisher check end to end ---------------------------------------------
 publisher_signed = signed("publisher", "publisher")
-run_case("https-and-signer", "started", publisher_signed)
+run_case("https-and-signer", STARTED, publisher_signed)
 run_case("config-untrusted-authority", 3, publisher_signed, config_tls=untrusted_tls)
 run_case("config-other-host-name", 3, publisher_signed, config_tls=other_host_tls)
 run_case("download-untrusted-authority", 5, publisher_signed, download_redirect=True)
@@ -173,7 +157,7 @@ for case, installer in [("unsigned", signed("unsigned", None)),
           f"{case}: the download is kept only as tembset.exe.rejected")
 
 # --- DLLs planted beside the program -------------------------------------------------------
-folder = run_case("planted-dlls", "started", publisher_signed, planted=True)
+folder = run_case("planted-dlls", STARTED, publisher_signed, planted=True)
 markers = [name for name in os.listdir(folder) if name.startswith("planted-")]
 check(not markers, f"no DLL planted beside the program was loaded: {markers}")
 finish()
