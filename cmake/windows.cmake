@@ -93,9 +93,9 @@ target_link_libraries(tembra_probe PRIVATE tembra_win wininet version crypt32)
 # Test libraries with chosen file versions (and one without any), from which
 # the Wine tests assemble system folders for the package prefix rule.
 foreach(version 4_2 4_10 4_20 4_70 5_0)
-    string(REPLACE "_" ";" parts ${version})
-    list(GET parts 0 major)
-    list(GET parts 1 minor)
+    string(REPLACE "_" ";" version_fields ${version})
+    list(GET version_fields 0 major)
+    list(GET version_fields 1 minor)
     add_library(ver_${version} SHARED tests/wine/testlib/stub.c tests/wine/testlib/version.rc)
     target_compile_definitions(ver_${version} PRIVATE VERSION_MAJOR=${major} VERSION_MINOR=${minor})
     set_target_properties(ver_${version} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlibs
