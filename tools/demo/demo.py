@@ -96,7 +96,7 @@ class Demo:
         os.makedirs(self.shots)
         tree, ports = publish(self.args.tool, self.build, self.work)
         self.site = Site(tree, ports, run_dir=os.path.join(self.work, "nginx"), rate=RATE)
-        stage("servers up: " + ", ".join(f"http://127.0.0.1:{p}/" for p in ports) + " (nginx, tree in build/demo/site)")
+        stage("servers up: " + ", ".join(f"http://127.0.0.1:{p}/" for p in ports) + f" (nginx serving {tree})")
         prefix = os.path.join(os.path.dirname(self.work), "demo-wineprefix")
         subprocess.run([sys.executable, os.path.join(ROOT, "tests", "wine", "make_prefix.py"), prefix], check=True,
                        stdout=subprocess.DEVNULL)
@@ -108,6 +108,10 @@ class Demo:
             self.wine.reg("add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "800x600", "/f")
         else:
             self.wine.reg("delete", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/f")
+        # The first Wine session of a new prefix draws window captions black;
+        # the program runs in a session of its own.
+        self.wine.stop()
+        subprocess.run(["wineserver", "-p"], env=self.wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.key = "HKLM\\" + read_cache(self.build, "TEMBRA_REGISTRY_KEY")
         self.wine.reg("delete", self.key, "/f")
         # The user's downloads folder: a stamped copy of the program.
