@@ -381,9 +381,13 @@ class Automation:
     def __init__(self, wine, build, cwd):
         self.wine, self.exe, self.cwd = wine, os.path.join(build, "tembra_driver.exe"), cwd
 
-    def __call__(self, *command):
+    def raw(self, *command):
+        """The helper's output for command, as text."""
         _, out, _ = self.wine.run(self.exe, list(command), cwd=self.cwd)
-        return parse_probe(out)
+        return out
+
+    def __call__(self, *command):
+        return parse_probe(self.raw(*command))
 
     def wait_for(self, title, timeout_ms=30000):
         return self("find", title, str(timeout_ms)).get("found") == "1"
@@ -399,6 +403,18 @@ class Automation:
 
     def status(self):
         return self("state", self.MANAGER).get("text1001")
+
+    def screenshot(self, title, path, display):
+        """Saves the window as the X server shows it, frame and caption
+        included, as a PNG; returns its screen rectangle and pixels, or
+        (None, None) when there is no such window."""
+        state = self("state", title)
+        if state.get("found") != "1":
+            return None, None
+        rect = tuple(int(v) for v in state["rect"].split(","))
+        rows = capture_screen(display, rect)
+        write_png(path, rect[2] - rect[0], rect[3] - rect[1], rows)
+        return rect, rows
 
 
 def use_virtual_desktop(wine):

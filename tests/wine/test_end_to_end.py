@@ -4,9 +4,8 @@ servers on 127.0.0.1."""
 import os
 import subprocess
 
-from harness import (STATUS_TEXTS, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args, parse_probe,
-                     capture_screen, previous_installation, read_cache, unescape,
-                     write_png)
+from harness import (STATUS_TEXTS, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args,
+                     parse_probe, previous_installation, read_cache, unescape)
 
 args = parse_args()
 build = args.windows_build
@@ -27,8 +26,11 @@ VK_RETURN, VK_ESCAPE = "0x0D", "0x1B"
 SC_CLOSE, SC_MAXIMIZE, SC_MINIMIZE, SC_RESTORE = "0xF060", "0xF030", "0xF020", "0xF120"
 
 
+auto = Automation(wine, build, args.work)
+
+
 def driver(*command):
-    code, out, err = wine.run(driver_exe, list(command), cwd=args.work)
+    out = auto.raw(*command)
     return parse_probe(out), out
 
 
@@ -66,13 +68,10 @@ class Run:
 
 
 def wait_for(title, timeout_ms=30000):
-    result, _ = driver("find", title, str(timeout_ms))
-    return check(result.get("found") == "1", f"window {title!r} appears")
+    return check(auto.wait_for(title, timeout_ms), f"window {title!r} appears")
 
 
-def status_text():
-    result, _ = driver("state", MANAGER)
-    return result.get("text1001")
+status_text = auto.status
 
 
 def choose(language_control=None, confirm_key=None):
@@ -95,12 +94,8 @@ def choose(language_control=None, confirm_key=None):
 def capture(title, name):
     """Saves the window as the X server shows it as a PNG screenshot; returns
     its screen rectangle and pixels."""
-    state = parse_probe(driver("state", title)[1])
-    if not check(state.get("found") == "1", f"window {title!r} for screenshot {name}"):
-        return None, None
-    rect = tuple(int(v) for v in state["rect"].split(","))
-    rows = capture_screen(xvfb.display, rect)
-    write_png(os.path.join(screenshots, name + ".png"), rect[2] - rect[0], rect[3] - rect[1], rows)
+    rect, rows = auto.screenshot(title, os.path.join(screenshots, name + ".png"), xvfb.display)
+    check(rect is not None, f"window {title!r} for screenshot {name}")
     return rect, rows
 
 

@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-from harness import Wine, Xvfb, capture_screen, deadline_poll, parse_probe, read_cache, write_png  # noqa: E402
+from harness import Automation, Wine, Xvfb, deadline_poll, read_cache  # noqa: E402
 from serve_site import Site  # noqa: E402
 
 DOWNLOAD_PORT = 18463
@@ -78,18 +78,8 @@ class Demo:
         self.site = self.xvfb = self.wine = None
         self.shots = os.path.join(self.work, "screenshots")
 
-    def driver(self, *command):
-        _, out, _ = self.wine.run(os.path.join(self.build, "tembra_driver.exe"), list(command), cwd=self.work)
-        return parse_probe(out)
-
     def screenshot(self, title, name):
-        state = self.driver("state", title)
-        if state.get("found") != "1":
-            return None
-        rect = tuple(int(v) for v in state["rect"].split(","))
-        path = os.path.join(self.shots, name + ".png")
-        write_png(path, rect[2] - rect[0], rect[3] - rect[1], capture_screen(self.xvfb.display, rect))
-        return path
+        return self.driver.screenshot(title, os.path.join(self.shots, name + ".png"), self.xvfb.display)
 
     def start(self):
         shutil.rmtree(self.work, ignore_errors=True)
@@ -112,6 +102,7 @@ class Demo:
         # the program runs in a session of its own.
         self.wine.stop()
         subprocess.run(["wineserver", "-p"], env=self.wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.driver = Automation(self.wine, self.build, self.work)
         self.key = "HKLM\\" + read_cache(self.build, "TEMBRA_REGISTRY_KEY")
         self.wine.reg("delete", self.key, "/f")
         # The user's downloads folder: a stamped copy of the program.
