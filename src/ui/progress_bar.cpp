@@ -66,26 +66,24 @@ static void DrawFrames(HDC memory, int width, int height) {
 }
 
 void DrawProgressBar(HWND window) {
-    const std::int32_t downloaded = g_manager.downloaded.load();
-    if (g_manager.progressBitmap &&
-        PictureUnchanged(LayoutProgress(g_bitmapWidth, g_bitmapHeight, downloaded, g_manager.totalSize)))
-        return;
-    HWND control = GetDlgItem(window, IDC_PROGRESS);
-    RECT client = {};
-    if (!control || !GetClientRect(control, &client)) return;
-    // An existing bitmap keeps the size it was made with.
-    const int width = g_manager.progressBitmap ? g_bitmapWidth : client.right;
-    const int height = g_manager.progressBitmap ? g_bitmapHeight : client.bottom;
-    const ProgressLayout layout = LayoutProgress(width, height, downloaded, g_manager.totalSize);
+    HWND control = nullptr;
+    if (!g_manager.progressBitmap) {
+        // The bitmap is made at the control's size and keeps that size.
+        control = GetDlgItem(window, IDC_PROGRESS);
+        RECT client = {};
+        if (!control || !GetClientRect(control, &client)) return;
+        g_bitmapWidth = client.right;
+        g_bitmapHeight = client.bottom;
+    }
+    const int width = g_bitmapWidth, height = g_bitmapHeight;
+    const ProgressLayout layout = LayoutProgress(width, height, g_manager.downloaded.load(), g_manager.totalSize);
     if (g_manager.progressBitmap && PictureUnchanged(layout)) return;
+    if (!control) control = GetDlgItem(window, IDC_PROGRESS);
+    if (!control) return;
 
     HDC memory = CreateCompatibleDC(nullptr);
     if (!memory) return;
-    if (!g_manager.progressBitmap) {
-        g_manager.progressBitmap = CreateProgressBitmap(control, memory, width, height);
-        g_bitmapWidth = width;
-        g_bitmapHeight = height;
-    }
+    if (!g_manager.progressBitmap) g_manager.progressBitmap = CreateProgressBitmap(control, memory, width, height);
     if (g_manager.progressBitmap) {
         HGDIOBJ oldBitmap = SelectObject(memory, static_cast<HBITMAP>(g_manager.progressBitmap));
         DrawSegments(memory, height, layout);
