@@ -7,15 +7,12 @@
 # progress?"). So the index update is tried a few times, and an update that
 # fetched some indexes but not all still goes on to the install, which then
 # succeeds whenever the packages asked for do not need the missing index.
-# When the index missing is the i386 half of the security updates, the
-# 32-bit halves of multi-arch packages (wine32:i386 needs many) cannot match
-# their 64-bit halves at the security versions: the install is then tried
-# once more preferring the main archive's versions, which exist for both
-# halves. apt's own checks stay as they are: nothing unauthenticated.
+# apt's own checks stay as they are: nothing unauthenticated, nothing pinned.
 ENSURE_PACKAGES_UPDATE_TRIES=${ENSURE_PACKAGES_UPDATE_TRIES:-3}
 ENSURE_PACKAGES_RETRY_SECONDS=${ENSURE_PACKAGES_RETRY_SECONDS:-20}
 
-# The first error lines apt printed, as its own reason.
+# The last error lines apt printed (the install's come after the update's), as
+# its own reason.
 _apt_reason() {
     { grep -E "^(E|Err):|not going to be installed" "$1" || true; } | sed "s/^/    /" | tail -8
 }
@@ -23,15 +20,12 @@ _apt_reason() {
 # apt-get update, tried again after a pause when an index failed. Succeeds
 # when the last try was clean, or when it fetched indexes and failed only on
 # some (the log says which); fails when no index list is there at all.
-_apt_partial_update=0
 _apt_update() {
     local log=$1 try
     for ((try = 1; try <= ENSURE_PACKAGES_UPDATE_TRIES; try++)); do
         if apt-get update -q >> "$log" 2>&1; then
-            _apt_partial_update=0
             return 0
         fi
-        _apt_partial_update=1
         if ((try < ENSURE_PACKAGES_UPDATE_TRIES)); then
             echo "apt-get update failed (try $try of $ENSURE_PACKAGES_UPDATE_TRIES), again in ${ENSURE_PACKAGES_RETRY_SECONDS} s:"
             _apt_reason "$log" | tail -2
@@ -43,22 +37,6 @@ _apt_update() {
         return 0
     fi
     return 1
-}
-
-# apt-get install; after a partial update, once more with the security
-# archive ranked below the main archive (see above).
-_apt_install() {
-    local log=$1
-    shift
-    if apt-get install -y -q "$@" >> "$log" 2>&1; then
-        return 0
-    fi
-    ((_apt_partial_update)) || return 1
-    echo "install failed with an incomplete index; trying the main archive's versions of the security updates"
-    local prefs=build/setup-prefer-main.pref
-    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' > "$prefs"
-    echo "--- install preferring the main archive" >> "$log"
-    apt-get install -y -q -o Dir::Etc::Preferences="$PWD/$prefs" "$@" >> "$log" 2>&1
 }
 
 ensure_packages() {
@@ -73,7 +51,7 @@ ensure_packages() {
     : > "$log"
     export DEBIAN_FRONTEND=noninteractive
     dpkg --add-architecture i386
-    if ! _apt_update "$log" || ! _apt_install "$log" "${missing[@]}"; then
+    if ! _apt_update "$log" || ! apt-get install -y -q "${missing[@]}" >> "$log" 2>&1; then
         echo
         echo "Could not install the Debian packages ${missing[*]}."
         echo "apt said:"
