@@ -40,12 +40,23 @@ bool QueryHttpNumber(HINTERNET request, DWORD query, DWORD* value) {
 
 namespace {
 
+// Who may touch a fetch's handles. The fetching thread owns them: it closes
+// what it opened once it is done. The caller that stops waiting takes them
+// over only while the thread is inside a WinINet call, and closes the root,
+// which is how WinINet cancels that call (children go with their root); from
+// then on the thread touches none of them. Given up between two calls, the
+// thread makes no further call and closes them itself. So each handle is
+// closed exactly once, never late: WinINet hands out a closed handle's value
+// again at once, and a late close would hit the next fetch's handle.
+enum : LONG { FETCH_IDLE, FETCH_IN_CALL, FETCH_GIVEN_UP, FETCH_CANCELLED };
+
 // One fetch, run on a thread of its own so that the caller can stop waiting
 // for it. The job owns its buffers: a fetch given up on may still finish
 // later without touching the manager state. Freed by whoever lets go last.
 struct FetchJob {
     volatile LONG references;  // the caller and the fetching thread
-    HINTERNET volatile root;   // closed by whoever takes it first
+    volatile LONG state;       // FETCH_*
+    HINTERNET root;
     HANDLE done;
     BOOL ok;
     DWORD count;
@@ -60,23 +71,46 @@ void Release(FetchJob* job) {
     }
 }
 
-void CloseRoot(FetchJob* job) {
-    HINTERNET root = static_cast<HINTERNET>(InterlockedExchangePointer(const_cast<void**>(&job->root), nullptr));
-    if (root) CloseInternetHandle(root);
+bool EnterCall(FetchJob* job) {
+    return InterlockedCompareExchange(&job->state, FETCH_IN_CALL, FETCH_IDLE) == FETCH_IDLE;
+}
+
+// False when the caller cancelled the call: the handles are no longer ours.
+bool LeaveCall(FetchJob* job) {
+    return InterlockedCompareExchange(&job->state, FETCH_IDLE, FETCH_IN_CALL) == FETCH_IN_CALL;
 }
 
 DWORD WINAPI FetchThread(void* parameter) {
     FetchJob* job = static_cast<FetchJob*>(parameter);
-    HINTERNET root = job->root;
-    HINTERNET request = root ? OpenInternetUrl(root, job->url) : nullptr;
-    if (request) {
-        job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
-        CloseInternetHandle(request);
+    HINTERNET request = nullptr;
+    bool owner = true;
+    if (EnterCall(job)) {
+        request = OpenInternetUrl(job->root, job->url);
+        owner = LeaveCall(job);
+        if (owner && request && EnterCall(job)) {
+            job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
+            owner = LeaveCall(job);
+        }
     }
-    CloseRoot(job);
+    if (owner) {
+        if (request) CloseInternetHandle(request);
+        CloseInternetHandle(job->root);
+    }
     SetEvent(job->done);
     Release(job);
     return 0;
+}
+
+// The caller stops waiting. On Windows closing the root makes a blocked call
+// return at once; under Wine the thread ends when its server lets go.
+void GiveUp(FetchJob* job) {
+    for (;;) {
+        if (InterlockedCompareExchange(&job->state, FETCH_GIVEN_UP, FETCH_IDLE) == FETCH_IDLE) return;
+        if (InterlockedCompareExchange(&job->state, FETCH_CANCELLED, FETCH_IN_CALL) == FETCH_IN_CALL) {
+            CloseInternetHandle(job->root);
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -94,7 +128,7 @@ bool FetchTextWithin(const char* url, unsigned deadlineMs) {
     job->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = job->root && job->done ? CreateThread(nullptr, 0, FetchThread, job, 0, nullptr) : nullptr;
     if (!thread) {
-        CloseRoot(job);
+        if (job->root) CloseInternetHandle(job->root);
         if (job->done) CloseHandle(job->done);
         std::free(job);
         return false;
@@ -107,9 +141,7 @@ bool FetchTextWithin(const char* url, unsigned deadlineMs) {
         text[count] = '\0';
         ok = job->ok != FALSE;
     } else {
-        // Given up: on Windows closing the root makes the blocked call return
-        // at once; under Wine the thread ends when its server lets go.
-        CloseRoot(job);
+        GiveUp(job);
     }
     Release(job);
     return ok;
