@@ -25,13 +25,15 @@ add_library(tembra_win STATIC
     src/download/download_worker.cpp
     src/platform/reg_key.cpp
     src/install/distribution_id.cpp
+    src/install/installer_file.cpp
     src/install/installer.cpp
     src/install/installer_trust.cpp
     src/download/manager_flow.cpp
     src/ui/progress_bar.cpp
     src/ui/manager_window_ops.cpp
     src/ui/manager_dialog.cpp
-    src/ui/language_dialog.cpp)
+    src/ui/language_dialog.cpp
+    src/ui/single_instance.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 # Only DLLs that Windows takes from its own folder are imported; wininet,
@@ -75,11 +77,20 @@ tembra_program(tembra ${CMAKE_BINARY_DIR}/generated)
 # 127.0.0.1 and a test publisher for the tests of transport and signer.
 tembra_program(tembra_short_timeouts ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(tembra_short_timeouts PRIVATE TEMBRA_SHORT_TIMEOUTS)
+# The publisher's name is not ASCII, as a publisher's may be: the check
+# compares it as Unicode. Both variants refuse download bases that are not
+# https:// as a release build does; the trust variant still downloads over
+# http://, since its signer authenticates the file.
 set(TEMBRA_TRUST_TEST_SETTINGS ${CMAKE_BINARY_DIR}/generated/trust_test)
 tembra_settings_header(${TEMBRA_TRUST_TEST_SETTINGS} "https://127.0.0.1:18471/primary"
-                       "https://127.0.0.1:18472/fallback" "${TEMBRA_REGISTRY_KEY}" "Tembra Test Publisher")
+                       "https://127.0.0.1:18472/fallback" "${TEMBRA_REGISTRY_KEY}" "Tembra Tëst Publisher" ON)
 tembra_program(tembra_trust_test ${TEMBRA_TRUST_TEST_SETTINGS})
 target_compile_definitions(tembra_trust_test PRIVATE TEMBRA_SHORT_TIMEOUTS)
+set(TEMBRA_HTTPS_DOWNLOAD_SETTINGS ${CMAKE_BINARY_DIR}/generated/https_download)
+tembra_settings_header(${TEMBRA_HTTPS_DOWNLOAD_SETTINGS} "${TEMBRA_PRIMARY_SERVER}" "${TEMBRA_FALLBACK_SERVER}"
+                       "${TEMBRA_REGISTRY_KEY}" "" ON)
+tembra_program(tembra_https_download ${TEMBRA_HTTPS_DOWNLOAD_SETTINGS})
+target_compile_definitions(tembra_https_download PRIVATE TEMBRA_SHORT_TIMEOUTS)
 
 # Console program that exercises the Windows layer under Wine for the tests.
 file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)

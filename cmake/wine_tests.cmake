@@ -33,6 +33,7 @@ tembra_wine_test(end_to_end test_end_to_end.py)
 tembra_wine_test(distributor test_distributor.py)
 tembra_wine_test(faults test_faults.py)
 tembra_wine_test(trust test_trust.py)
+tembra_wine_test(installer_hold test_installer_hold.py)
 
 # Two builds of one commit in different folders give the same program.
 add_test(NAME tool.reproducible_build

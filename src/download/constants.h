@@ -12,6 +12,10 @@ constexpr std::size_t CHUNK_SIZE = 4096;
 constexpr std::size_t ADDRESS_BUFFER_SIZE = 2048;
 // Status text loaded from the string table.
 constexpr std::size_t STATUS_TEXT_SIZE = 1024;
+// Full path of the installer file (MAX_PATH).
+constexpr std::size_t INSTALLER_PATH_SIZE = 260;
+// SHA-256 of the installer file as the worker wrote it.
+constexpr std::size_t INSTALLER_DIGEST_SIZE = 32;
 // Distribution ID buffer prepared by the manager flow.
 constexpr std::size_t DISTRIBUTION_ID_SIZE = 260;
 

@@ -1,27 +1,18 @@
 #include "download/download_worker.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <process.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
 #include "download/manager_state.h"
 #include "download/package_rules.h"
-#include "install/installer_trust.h"
+#include "install/installer_file.h"
 #include "platform/internet.h"
 #include "platform/system_libraries.h"
 
-const char INSTALLER_FILE[] = "tembset.exe";
-
-static bool IsHttpAddress(const char* url) {
-    return _strnicmp(url, "http://", 7) == 0 || _strnicmp(url, "https://", 8) == 0;
-}
-
-// An error page is not an installer: only a 2xx answer is downloaded.
-static bool AnswerIsSuccess(HINTERNET request, const char* url) {
-    if (!IsHttpAddress(url)) return true;
+// An error page is not an installer: only a 2xx answer is downloaded. The
+// download address is always http:// or https:// (AcceptDownloadBase).
+static bool AnswerIsSuccess(HINTERNET request) {
     DWORD status = 0;
     if (!QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status)) return false;
     return status >= 200 && status <= 299;
@@ -31,8 +22,7 @@ static bool AnswerIsSuccess(HINTERNET request, const char* url) {
 // read of 0 bytes), with or without a Content-Length, chunked or ended by a
 // close. Where the answer announced its length, fewer bytes than that are a
 // failed transfer; where it did not, fewer bytes than the info file's total.
-static bool ReceivedWholeBody(HINTERNET request, const char* url, DWORD received) {
-    if (!IsHttpAddress(url)) return true;
+static bool ReceivedWholeBody(HINTERNET request, DWORD received) {
     DWORD announced = 0;
     if (!QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &announced))
         return g_manager.totalSize > 0 && received >= static_cast<DWORD>(g_manager.totalSize);
@@ -51,8 +41,9 @@ static void ReportFinished(HWND window, int ok) {
     while (!g_postWorkerMessage(window, WM_DLM_FINISHED, ok, 0) && IsWindow(window)) Sleep(FINISHED_RETRY_MS);
 }
 
-// Reads the body chunk by chunk into the file. Returns the last result.
-static int Transfer(HWND window, HINTERNET request, const char* url, int file) {
+// Reads the body chunk by chunk into the installer file. Returns the last
+// result.
+static int Transfer(HWND window, HINTERNET request) {
     static char chunk[CHUNK_SIZE];  // one worker per run
     int ok = 1;
     DWORD count = 0, received = 0;
@@ -61,30 +52,29 @@ static int Transfer(HWND window, HINTERNET request, const char* url, int file) {
         ok = ReadInternet(request, chunk, CHUNK_SIZE, &count) ? 1 : 0;
         if (count > CHUNK_SIZE) count = 0;
         Sleep(1);
-        if (_write(file, chunk, count) != static_cast<int>(count)) ok = 0;
+        if (!WriteInstallerFile(chunk, count)) ok = 0;
         received += count;
         g_manager.downloaded.fetch_add(static_cast<std::int32_t>(count));
         Report(window, WM_DLM_PROGRESS, ok);
     } while (count != 0 && ok == 1);
-    if (ok == 1 && !ReceivedWholeBody(request, url, received)) ok = 0;
+    if (ok == 1 && !ReceivedWholeBody(request, received)) ok = 0;
     return ok;
 }
 
-// Opens the file, the root and the address, transfers the body and releases
-// everything in the order file, address, root. Returns the result for
-// WM_DLM_FINISHED.
+// Creates the file, opens the root and the address, transfers the body and
+// releases the address and the root. The file stays held after a complete
+// download, until the installer starts; a failed one lets it go.
+// Returns the result for WM_DLM_FINISHED.
 static int RunDownload(HWND window) {
-    const int file = _open(INSTALLER_FILE, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (file == -1) return 0;
+    if (!CreateInstallerFile()) return 0;
     int ok = 0;
     char* address = g_manager.downloadAddress;
     HINTERNET root = OpenInternetRoot();
     HINTERNET request = nullptr;
     if (root && AppendText(address, ADDRESS_BUFFER_SIZE, g_manager.installerFileName))
         request = OpenInternetUrl(root, address);
-    if (request && AnswerIsSuccess(request, address)) ok = Transfer(window, request, address, file);
-    _close(file);
-    if (ok == 1) LockDownloadedInstaller();
+    if (request && AnswerIsSuccess(request)) ok = Transfer(window, request);
+    if (ok != 1) ReleaseInstallerFile();
     if (request) CloseInternetHandle(request);
     if (root) CloseInternetHandle(root);
     return ok;

@@ -1,11 +1,9 @@
 // The thread that downloads the installer into "tembset.exe" in the current
-// directory and reports to the manager window by posted messages:
+// directory (install/installer_file.h) and reports to the manager window by posted messages:
 // WM_DLM_PROGRESS after every read, then WM_DLM_FINISHED.
 #pragma once
 
 #include <windows.h>
-
-extern const char INSTALLER_FILE[];  // "tembset.exe"
 
 // How the worker posts to the window: PostMessageA; tests put a failing one
 // in its place.

@@ -9,8 +9,11 @@
 #include "download/info_text.h"
 #include "download/manager_state.h"
 #include "download/package.h"
+#include "download/package_rules.h"
+#include "download/stored_strings.h"
 #include "install/distribution_id.h"
 #include "install/installer.h"
+#include "install/installer_file.h"
 #include "install/installer_trust.h"
 #include "platform/network_timeouts.h"
 #include "ui/progress_bar.h"
@@ -39,11 +42,14 @@ void OnManagerInit(const WindowOps& ops) {
 }
 
 // Download base address into the download address, then the info file
-// address and installer file name. An address too long for its buffers is
-// refused like an unusable answer of the servers.
+// address and installer file name. An address of another scheme than the
+// build accepts, or too long for its buffers, is refused like an unusable
+// answer of the servers.
 static bool PrepareAddresses() {
     g_manager.downloadAddress[0] = '\0';
     g_manager.installerFileName[0] = '\0';
+    if (!AcceptDownloadBase(g_manager.urlBuffer, RequireHttpsDownload(), InstallerSigner()[0] != '\0'))
+        return false;
     if (!AppendText(g_manager.downloadAddress, ADDRESS_BUFFER_SIZE, g_manager.urlBuffer)) return false;
     if (!ComposePackage(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.installerFileName,
                         ADDRESS_BUFFER_SIZE, g_manager.language))
@@ -96,10 +102,10 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
     ops.setStatusText(ops.window, LoadStatusText(TEXT_PREPARING));
     ops.repaintStatus(ops.window);
     Sleep(1000);
-    // An installer that fails the publisher check is not started, like one
-    // that cannot be started.
-    const bool started = VerifyDownloadedInstaller() && LaunchInstaller();
-    ReleaseDownloadedInstaller();
+    // A file that changed since the worker wrote it, or that fails the
+    // publisher check, is not started, like one that cannot be started.
+    const bool started = SealInstallerFile() && VerifyDownloadedInstaller() && LaunchInstaller();
+    ReleaseInstallerFile();
     if (started) {
         RetirePreviousInstall();
         ops.endWindow(ops.window, 1);

@@ -3,5 +3,6 @@
 char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
 char g_statusTextBuffer[STATUS_TEXT_SIZE];
 char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
+char g_installerPathBuffer[INSTALLER_PATH_SIZE];
 
 ManagerState g_manager;

@@ -15,6 +15,7 @@
 extern char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
 extern char g_statusTextBuffer[STATUS_TEXT_SIZE];
 extern char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
+extern char g_installerPathBuffer[INSTALLER_PATH_SIZE];
 
 struct ManagerState {
     void* instance = nullptr;        // HINSTANCE of the program, for string resources
@@ -33,10 +34,16 @@ struct ManagerState {
     std::uint32_t lastProgressTick = 0;
     bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
-    void* installerLock = nullptr;    // HANDLE holding "tembset.exe" for the publisher check
+    // "tembset.exe" from its creation to the installer's start: the HANDLE
+    // that holds it (the worker's, then a read-only one) and the digest of
+    // what the worker wrote (HCRYPTPROV and HCRYPTHASH while it writes).
+    void* installerFile = nullptr;
+    std::uintptr_t digestProvider = 0;
+    std::uintptr_t digestHash = 0;
     char* const installerFileName = g_installerFileNameBuffer;  // ADDRESS_BUFFER_SIZE characters
     char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
     char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters
+    char* const installerPath = g_installerPathBuffer;          // INSTALLER_PATH_SIZE characters
 };
 
 extern ManagerState g_manager;

@@ -61,3 +61,17 @@ bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_
     AppendText(fileName, fileNameSize, ".exe");
     return true;
 }
+
+static bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        const char c = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
+        if (c != *prefix) return false;
+    }
+    return true;
+}
+
+bool AcceptDownloadBase(const char* base, bool requireHttps, bool signerChecked) {
+    if (StartsWithNoCase(base, "https://")) return true;
+    if (StartsWithNoCase(base, "http://")) return !requireHttps || signerChecked;
+    return false;
+}

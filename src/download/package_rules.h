@@ -34,3 +34,10 @@ bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_
 
 // dst := dst + src, refused (dst unchanged) when it would not fit dstSize.
 bool AppendText(char* dst, std::size_t dstSize, const char* src);
+
+// Whether the download base an answer announced may be downloaded from.
+// Only http:// and https:// (any letter case): other schemes carry no status
+// or length to check. requireHttps (a distributor's build) refuses http://
+// too, unless the installer's signature is checked (signerChecked), which
+// then authenticates the file whatever carried it.
+bool AcceptDownloadBase(const char* base, bool requireHttps, bool signerChecked);

@@ -30,3 +30,5 @@ const char* PrimaryServerAddress() { return Reveal(g_primary.text, &g_primaryPla
 const char* FallbackServerAddress() { return Reveal(g_fallback.text, &g_fallbackPlain); }
 const char* DistributionKeyPath() { return Reveal(g_keyPath.text, &g_keyPathPlain); }
 const char* InstallerSigner() { return TEMBRA_INSTALLER_SIGNER; }
+
+bool RequireHttpsDownload() { return TEMBRA_REQUIRE_HTTPS_DOWNLOAD != 0; }

@@ -11,3 +11,7 @@ const char* DistributionKeyPath();
 // downloaded installer must carry; empty when the build asks for no check.
 // A public name, so it is not scrambled.
 const char* InstallerSigner();
+
+// Whether the build refuses download bases that are not https://
+// (TEMBRA_REQUIRE_HTTPS_DOWNLOAD, on in a distributor's release build).
+bool RequireHttpsDownload();

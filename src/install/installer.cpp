@@ -4,14 +4,36 @@
 
 #include <cstring>
 
-#include "download/download_worker.h"
 #include "download/package_rules.h"
+#include "install/installer_file.h"
 #include "install/uninstall_rules.h"
 #include "platform/reg_key.h"
 
 const char UNINSTALL_KEY_PATH[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" "Tembra Orvane";
 
-bool LaunchInstaller() { return WinExec(INSTALLER_FILE, SW_SHOW) > 31; }
+// By its full path as the application: a bare name would be looked for in
+// the program's own folder before the current directory (and on PATH when
+// NoDefaultCurrentDirectoryInExePath is set), so a "tembset.exe" lying beside
+// the program would run elevated in place of the download. The installer
+// still sees the command line and current directory it always saw.
+bool LaunchInstaller() {
+    const char* path = InstallerPath();
+    if (path[0] == '\0') return false;
+    char commandLine[] = "tembset.exe";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    // As WinExec did: give the installer's window the chance to come up
+    // before the program's goes.
+    WaitForInputIdle(process.hProcess, INSTALLER_IDLE_WAIT_MS);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
 
 void RetirePreviousInstall() {
     RegKey key;

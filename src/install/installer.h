@@ -4,8 +4,10 @@
 // The previous installation's uninstall entry under HKEY_LOCAL_MACHINE.
 extern const char UNINSTALL_KEY_PATH[];
 
-// Runs "tembset.exe" by its bare name; true when it was started.
+// Starts "tembset.exe" of the current directory by its full path, with the
+// command line "tembset.exe"; true when the process was created.
 bool LaunchInstaller();
+constexpr unsigned long INSTALLER_IDLE_WAIT_MS = 30000;  // WinExec's wait for the installer's first input wait
 
 // Moves the previous installation's folder, found through its uninstall
 // command in the registry, to the first free name of F.old, F.old.old, ...

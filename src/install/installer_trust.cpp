@@ -1,10 +1,10 @@
 #include "install/installer_trust.h"
 
-#include <cstring>
+#include <cwchar>
 
-#include "download/download_worker.h"
 #include "download/manager_state.h"
 #include "download/stored_strings.h"
+#include "install/installer_file.h"
 #include "platform/system_libraries.h"
 
 #include <softpub.h>
@@ -12,35 +12,29 @@
 static const char REJECTED_FILE[] = "tembset.exe.rejected";
 static const wchar_t INSTALLER_FILE_W[] = L"tembset.exe";  // INSTALLER_FILE, as WinVerifyTrust takes it
 
+static const int SIGNER_NAME_SIZE = 256;  // characters, the terminator included
+
 static bool CheckAsked() { return InstallerSigner()[0] != '\0'; }
 
-void LockDownloadedInstaller() {
-    if (!CheckAsked()) return;
-    HANDLE file = CreateFileA(INSTALLER_FILE, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    g_manager.installerLock = file == INVALID_HANDLE_VALUE ? nullptr : file;
-}
-
-void ReleaseDownloadedInstaller() {
-    if (g_manager.installerLock) CloseHandle(static_cast<HANDLE>(g_manager.installerLock));
-    g_manager.installerLock = nullptr;
-}
-
 // The common name of the certificate that signed the file WinVerifyTrust
-// just accepted, compared with the configured publisher.
+// just accepted, compared with the configured publisher. The setting is
+// UTF-8 and the name is compared as Unicode, so that a publisher named
+// with characters outside the system's code page still matches.
 static bool SignedBy(const TrustApi* trust, HANDLE state, const char* publisher) {
     CRYPT_PROVIDER_DATA* provider = trust->WTHelperProvDataFromStateData(state);
     CRYPT_PROVIDER_SGNR* signer = provider ? trust->WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     PCCERT_CONTEXT certificate = signer && signer->csCertChain > 0 ? signer->pasCertChain[0].pCert : nullptr;
-    char name[256] = {};
+    wchar_t wanted[SIGNER_NAME_SIZE] = {}, name[SIGNER_NAME_SIZE] = {};
     return certificate &&
-           trust->CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
-                                     sizeof name) > 1 &&
-           std::strcmp(name, publisher) == 0;
+           MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, publisher, -1, wanted, SIGNER_NAME_SIZE) > 1 &&
+           trust->CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
+                                     SIGNER_NAME_SIZE) > 1 &&
+           std::wcscmp(name, wanted) == 0;
 }
 
 static bool LockedFileSignedBy(const char* publisher) {
     const TrustApi* trust = Trust();
-    HANDLE file = static_cast<HANDLE>(g_manager.installerLock);
+    HANDLE file = static_cast<HANDLE>(g_manager.installerFile);
     if (!trust || !file) return false;
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof fileInfo;
@@ -67,7 +61,7 @@ static bool LockedFileSignedBy(const char* publisher) {
 
 bool VerifyDownloadedInstaller() {
     if (!CheckAsked() || LockedFileSignedBy(InstallerSigner())) return true;
-    ReleaseDownloadedInstaller();
+    ReleaseInstallerFile();
     MoveFileExA(INSTALLER_FILE, REJECTED_FILE, MOVEFILE_REPLACE_EXISTING);
     return false;
 }

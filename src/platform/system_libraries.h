@@ -25,7 +25,7 @@ void RestrictDllSearchToSystemFolder();
 #define TEMBRA_WINMM_FUNCTIONS(X) X(timeBeginPeriod) X(timeEndPeriod)
 #define TEMBRA_WINTRUST_FUNCTIONS(X) \
     X(WinVerifyTrust) X(WTHelperProvDataFromStateData) X(WTHelperGetProvSignerFromChain)
-#define TEMBRA_CRYPT32_FUNCTIONS(X) X(CertGetNameStringA)
+#define TEMBRA_CRYPT32_FUNCTIONS(X) X(CertGetNameStringW)
 
 #define TEMBRA_API_FIELD(name) decltype(&::name) name;
 struct WinInetApi {

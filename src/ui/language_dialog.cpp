@@ -1,6 +1,7 @@
 #include "ui/language_dialog.h"
 
 #include "download/manager_state.h"
+#include "ui/single_instance.h"
 
 // Captions in the system's own code page: Big5, Shift-JIS and the Korean
 // code page. They read right only on such a system, so they are set only there.
@@ -27,6 +28,7 @@ const LanguageRow& PreselectedLanguage(unsigned primaryLanguage) {
 }
 
 static INT_PTR OnInitDialog(HWND dialog) {
+    MarkProgramWindow(dialog);
     const LanguageRow& row = PreselectedLanguage(GetSystemDefaultLangID() & 0x3FF);
     if (row.nativeCaption) SetWindowTextA(GetDlgItem(dialog, row.control), row.nativeCaption);
     SendDlgItemMessageA(dialog, row.control, BM_SETCHECK, BST_CHECKED, 0);

@@ -3,8 +3,10 @@
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
 #include "ui/manager_window.h"
+#include "ui/single_instance.h"
 
 static INT_PTR OnInitDialog(HWND dialog) {
+    MarkProgramWindow(dialog);
     OnManagerInit(ManagerWindowOps(dialog));
     return TRUE;
 }

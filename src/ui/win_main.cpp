@@ -4,9 +4,11 @@
 #include "download/manager_state.h"
 #include "ui/language_dialog.h"
 #include "ui/manager_window.h"
+#include "ui/single_instance.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR, int) {
-    if (previousInstance) return 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Before anything else: a second copy touches no file, key or server.
+    if (!BecomeOnlyCopy()) return 0;
     g_manager.instance = instance;
     // A chooser that cannot be created (-1) also leads on, with "ENG".
     if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, LanguageDialogProc, 0) != 0)

@@ -101,4 +101,27 @@ TEST(AppendText, RefusesWhatWouldNotFit) {
     EXPECT_FALSE(AppendText(unterminated, sizeof unterminated, ""));
 }
 
+TEST(AcceptDownloadBase, SchemesByBuild) {
+    struct Case {
+        const char* base;
+        bool plain, requireHttps, requireHttpsSigned;
+    };
+    const Case cases[] = {
+        {"https://dl.example/files/", true, true, true},
+        {"HTTPS://dl.example/", true, true, true},
+        {"http://dl.example/files/", true, false, true},
+        {"Http://dl.example/", true, false, true},
+        {"ftp://dl.example/files/", false, false, false},
+        {"file://C:/files/", false, false, false},
+        {"httpx://dl.example/", false, false, false},
+        {"https:/dl.example/", false, false, false},
+        {"", false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AcceptDownloadBase(c.base, false, false), c.plain) << c.base;
+        EXPECT_EQ(AcceptDownloadBase(c.base, true, false), c.requireHttps) << c.base;
+        EXPECT_EQ(AcceptDownloadBase(c.base, true, true), c.requireHttpsSigned) << c.base;
+    }
+}
+
 }  // namespace

@@ -46,6 +46,13 @@ for length in (2100, 2030):
     check(site.fetched() == [], "nothing is fetched from a refused address")
     site.close()
 
+# Download addresses of other schemes carry no status or length to check.
+for base in ("ftp://127.0.0.1:1/files/", "file://C:/files/"):
+    site = Site(args, announced_base=lambda _: base)
+    ops, result, folder = run_flow("scheme-" + base.split(":")[0])
+    check(ops[len(INIT):] == ["status:" + STATUS_TEXTS[3], "showOk"], f"base {base}: text 3: {ops[len(INIT):]}")
+    site.close()
+
 # A base address that just fits: 2,027 characters, the 20 of the file name
 # and the terminator.
 site = Site(args, announced_base=lambda base: base + "x" * (2026 - len(base)) + "/")

@@ -1,6 +1,6 @@
 """Trust on the way from the servers to a started installer, with the test
 variant of the program (https configuration addresses on 127.0.0.1, the
-publisher "Tembra Test Publisher"): https through WinINet against nginx with
+publisher "Tembra Tëst Publisher", not ASCII): https through WinINet against nginx with
 certificates of a test authority trusted only inside the test prefix; the
 Authenticode check of the installer (osslsigncode); and DLLs planted beside
 the program, which it must never load."""
@@ -22,7 +22,7 @@ if not all(shutil.which(tool) for tool in ("nginx", "osslsigncode", "openssl")):
     print("nginx, osslsigncode or openssl missing")
     sys.exit(77)
 build, work = args.windows_build, args.work
-settings = open(os.path.join(build, "generated", "trust_test", "stored_strings_config.h")).read()
+settings = open(os.path.join(build, "generated", "trust_test", "stored_strings_config.h"), encoding="utf-8").read()
 PRIMARY, FALLBACK = re.findall(r'#define TEMBRA_(?:PRIMARY|FALLBACK)_SERVER "([^"]*)"', settings)
 PUBLISHER = re.search(r'#define TEMBRA_INSTALLER_SIGNER "([^"]*)"', settings).group(1)
 
@@ -42,7 +42,7 @@ def authority(name):
 def certificate(name, ca, common_name, extensions):
     with open(os.path.join(work, f"{name}.ext"), "w") as f:
         f.write(extensions + "\n")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
+    openssl("req", "-utf8", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
             "-subj", f"/CN={common_name}")
     openssl("x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem", "-CAkey", f"{ca}.key", "-CAcreateserial",
             "-days", "2", "-out", f"{name}.pem", "-extfile", f"{name}.ext")
@@ -96,26 +96,34 @@ port = lambda url: urllib.parse.urlsplit(url).port
 download_port, bad_port = free_port(), free_port()
 
 
-def serve(case, installer, config_tls=good_tls, download_redirect=False):
-    """Publishes the installer for ENG and serves the tree over https."""
+def serve(case, installer, config_tls=good_tls, download_redirect=False, download_tls=good_tls):
+    """Publishes the installer for ENG and serves the tree over https (the
+    download over http without download_tls)."""
     tree = os.path.join(work, case, "site")
+    scheme = "https" if download_tls else "http"
     subprocess.run([args.tool, "publish", tree, "--primary", PRIMARY, "--fallback", FALLBACK, "--download-base",
-                    f"https://127.0.0.1:{download_port}/files/", "--news", os.path.join(work, "news.txt"),
-                    "--installer", "ENG=" + installer], check=True, stdout=subprocess.DEVNULL)
+                    f"{scheme}://127.0.0.1:{download_port}/files/", "--news", os.path.join(work, "news.txt"),
+                    "--installer", "ENG=" + installer], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     sites = [Site(tree, [port(PRIMARY), port(FALLBACK)], run_dir=os.path.join(work, case, "nginx-config"),
                   tls=config_tls),
-             Site(tree, [download_port], run_dir=os.path.join(work, case, "nginx-download"), tls=good_tls,
+             Site(tree, [download_port], run_dir=os.path.join(work, case, "nginx-download"), tls=download_tls,
                   exe_redirect=f"https://127.0.0.1:{bad_port}" if download_redirect else None)]
     if download_redirect:
         sites.append(Site(tree, [bad_port], run_dir=os.path.join(work, case, "nginx-bad"), tls=untrusted_tls))
     return sites
 
 
-def run_case(case, outcome, installer, planted=False, **serving):
-    """One run of the program to outcome: STARTED, or a status text number."""
+def run_case(case, outcome, installer, planted=False, planted_installer=False, **serving):
+    """One run of the program to outcome: STARTED, or a status text number.
+    With planted_installer the program lies in a folder of its own beside an
+    unsigned tembset.exe, and starts in the downloads folder."""
     folder = os.path.join(work, case, "downloads")
+    program_dir = os.path.join(work, case, "program") if planted_installer else folder
     os.makedirs(folder)
-    shutil.copy(os.path.join(build, "tembra_trust_test.exe"), os.path.join(folder, "tembra.exe"))
+    os.makedirs(program_dir, exist_ok=True)
+    shutil.copy(os.path.join(build, "tembra_trust_test.exe"), os.path.join(program_dir, "tembra.exe"))
+    if planted_installer:
+        shutil.copy(os.path.join(build, "test_installer.exe"), os.path.join(program_dir, "tembset.exe"))
     env = None
     if planted:
         for name in ("version", "wininet", "winmm"):
@@ -128,7 +136,7 @@ def run_case(case, outcome, installer, planted=False, **serving):
         env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet,winmm=n,b"}
     sites = serve(case, installer, **serving)
     previous, files = previous_installation(wine, probe, work, "TembraTrust")
-    process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, env_extra=env)
+    process = wine.start(os.path.join(program_dir, "tembra.exe"), cwd=folder, env_extra=env)
     auto = Automation(wine, build, work)
     auto.choose()
     run_to_outcome(auto, process, folder, outcome, 60, case)
@@ -147,6 +155,13 @@ run_case("https-and-signer", STARTED, publisher_signed)
 run_case("config-untrusted-authority", 3, publisher_signed, config_tls=untrusted_tls)
 run_case("config-other-host-name", 3, publisher_signed, config_tls=other_host_tls)
 run_case("download-untrusted-authority", 5, publisher_signed, download_redirect=True)
+# The variant refuses download bases that are not https://, unless, as here,
+# the signature authenticates the file.
+run_case("http-download-signed", STARTED, publisher_signed, download_tls=None)
+folder = run_case("unsigned-beside-program", STARTED, publisher_signed, planted_installer=True)
+started_from = open(os.path.join(folder, "installer-started.txt"), encoding="latin-1").read().splitlines()[0]
+check(started_from.lower() == wine.unix_to_windows(os.path.join(folder, "tembset.exe")).lower(),
+      f"the checked download ran, not the unsigned file beside the program: {started_from}")
 
 for case, installer in [("unsigned", signed("unsigned", None)),
                         ("changed-after-signing", signed("tampered", "publisher", tamper=True)),

@@ -81,6 +81,43 @@ static int RunLaunch(char**) {
     return 0;
 }
 
+// tamper FILE MARKER SECONDS: what another process of the user would try on
+// the installer file while the program downloads and starts it: open it for
+// writing (and write into it), rename it, delete it, over and over until the
+// marker file appears (the installer ran) or the time is up. Counts the tries
+// made while the file existed and those that succeeded before the marker.
+static int RunTamper(char** argv) {
+    const char* file = argv[0];
+    const char* marker = argv[1];
+    const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[2])) * 1000;
+    std::string moved = std::string(file) + ".moved";
+    int tries = 0, opened = 0, renamed = 0, deleted = 0;
+    while (GetFileAttributesA(marker) == INVALID_FILE_ATTRIBUTES && static_cast<LONG>(GetTickCount() - end) < 0) {
+        if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) {
+            Sleep(2);
+            continue;
+        }
+        ++tries;
+        const bool ranBefore = GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES;
+        HANDLE h = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(h, "MZ tampered", 11, &written, nullptr);
+            CloseHandle(h);
+            opened += !ranBefore;
+        }
+        if (MoveFileExA(file, moved.c_str(), 0)) {
+            renamed += !ranBefore;
+            MoveFileExA(moved.c_str(), file, 0);
+        }
+        if (DeleteFileA(file)) deleted += !ranBefore;
+        Sleep(5);
+    }
+    printf("tries=%d\nopened=%d\nrenamed=%d\ndeleted=%d\n", tries, opened, renamed, deleted);
+    return 0;
+}
+
 const ProbeCommand kInstallCommands[] = {
     {"record-id", 0, "", RunRecordId},
     {"query-id", 0, "", RunQueryId},
@@ -88,5 +125,6 @@ const ProbeCommand kInstallCommands[] = {
     {"query-uninstall", 1, "SIZE", RunQueryUninstall},
     {"retire", 0, "", RunRetire},
     {"launch", 0, "", RunLaunch},
+    {"tamper", 3, "FILE MARKER SECONDS", RunTamper},
     {nullptr, 0, nullptr, nullptr},
 };
