@@ -19,6 +19,7 @@ target_compile_options(tembra_core PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 add_library(tembra_win STATIC
     src/platform/system_libraries.cpp
     src/platform/internet.cpp
+    src/platform/read_pacing.cpp
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp
@@ -64,7 +65,7 @@ set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
 # and a signer.
 function(tembra_program name settings_dir)
     add_executable(${name} WIN32 src/ui/program_start.cpp src/ui/win_main.cpp src/platform/network_timeouts.cpp
-                   src/download/stored_strings.cpp res/tembra.rc)
+                   src/download/stored_strings.cpp src/download/transfer_settings.cpp res/tembra.rc)
     target_include_directories(${name} PRIVATE src res ${settings_dir} ${CMAKE_BINARY_DIR}/generated)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
     target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS} -nostartfiles -Wl,--entry=_ProgramStart@0
@@ -95,6 +96,7 @@ target_compile_definitions(tembra_https_download PRIVATE TEMBRA_SHORT_TIMEOUTS)
 # Console program that exercises the Windows layer under Wine for the tests.
 file(GLOB TEMBRA_PROBE_SOURCES CONFIGURE_DEPENDS tests/wine/probe/*.cpp)
 add_executable(tembra_probe ${TEMBRA_PROBE_SOURCES} src/platform/network_timeouts.cpp src/download/stored_strings.cpp
+               src/download/transfer_settings.cpp
                res/status_texts.rc)
 target_include_directories(tembra_probe PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_probe PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)

@@ -9,11 +9,16 @@ add_test(NAME wine.prefix
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/make_prefix.py ${TEMBRA_WINE_PREFIX})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 600)
 
-# tembra_wine_test(NAME script.py): one CTest entry per driver script.
+# tembra_wine_test(NAME script.py [BUILD dir]): one CTest entry per driver
+# script, on the programs of TEMBRA_WINDOWS_BUILD_DIR or of dir.
 function(tembra_wine_test name script)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "BUILD" "")
+    if(NOT arg_BUILD)
+        set(arg_BUILD ${TEMBRA_WINDOWS_BUILD_DIR})
+    endif()
     add_test(NAME wine.${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/${script}
-                     --windows-build ${TEMBRA_WINDOWS_BUILD_DIR}
+                     --windows-build ${arg_BUILD}
                      --tool $<TARGET_FILE:tembra_tool>
                      --prefix ${TEMBRA_WINE_PREFIX}
                      --work ${CMAKE_BINARY_DIR}/wine-work/${name})
@@ -34,6 +39,14 @@ tembra_wine_test(distributor test_distributor.py)
 tembra_wine_test(faults test_faults.py)
 tembra_wine_test(trust test_trust.py)
 tembra_wine_test(installer_hold test_installer_hold.py)
+
+# A distributor's build for fast lines (64 KiB reads, no pause) through the
+# tests of everything the read size touches.
+if(TEMBRA_FAST_WINDOWS_BUILD_DIR)
+    foreach(test package_worker flow progress_bar end_to_end)
+        tembra_wine_test(fast.${test} test_${test}.py BUILD ${TEMBRA_FAST_WINDOWS_BUILD_DIR})
+    endforeach()
+endif()
 
 # Two builds of one commit in different folders give the same program.
 add_test(NAME tool.reproducible_build

@@ -6,8 +6,6 @@
 
 // URL buffer, response text buffer and the ticker's display buffer.
 constexpr std::size_t TEXT_BUFFER_SIZE = 22000;
-// The download worker's read size.
-constexpr std::size_t CHUNK_SIZE = 4096;
 // Download address and installer file name buffers.
 constexpr std::size_t ADDRESS_BUFFER_SIZE = 2048;
 // Status text loaded from the string table.

@@ -6,9 +6,10 @@
 
 #include "download/manager_state.h"
 #include "download/package_rules.h"
+#include "download/transfer_settings.h"
 #include "install/installer_file.h"
 #include "platform/internet.h"
-#include "platform/system_libraries.h"
+#include "platform/read_pacing.h"
 
 // An error page is not an installer: only a 2xx answer is downloaded. The
 // download address is always http:// or https:// (AcceptDownloadBase).
@@ -41,17 +42,17 @@ static void ReportFinished(HWND window, int ok) {
     while (!g_postWorkerMessage(window, WM_DLM_FINISHED, ok, 0) && IsWindow(window)) Sleep(FINISHED_RETRY_MS);
 }
 
-// Reads the body chunk by chunk into the installer file. Returns the last
-// result.
-static int Transfer(HWND window, HINTERNET request) {
-    static char chunk[CHUNK_SIZE];  // one worker per run
+// Reads the body into the installer file, READ_SIZE bytes asked of each
+// read and the pause after each. Returns the last result.
+static int Transfer(HWND window, HINTERNET request, const ReadPacing& pacing) {
+    static char chunk[MAX_READ_SIZE];  // one worker per run
     int ok = 1;
     DWORD count = 0, received = 0;
     do {
         count = 0;
-        ok = ReadInternet(request, chunk, CHUNK_SIZE, &count) ? 1 : 0;
-        if (count > CHUNK_SIZE) count = 0;
-        Sleep(1);
+        ok = ReadInternet(request, chunk, READ_SIZE, &count) ? 1 : 0;
+        if (count > READ_SIZE) count = 0;
+        PauseAfterRead(pacing);
         if (!WriteInstallerFile(chunk, count)) ok = 0;
         received += count;
         g_manager.downloaded.fetch_add(static_cast<std::int32_t>(count));
@@ -65,7 +66,7 @@ static int Transfer(HWND window, HINTERNET request) {
 // releases the address and the root. The file stays held after a complete
 // download, until the installer starts; a failed one lets it go.
 // Returns the result for WM_DLM_FINISHED.
-static int RunDownload(HWND window) {
+static int RunDownload(HWND window, const ReadPacing& pacing) {
     if (!CreateInstallerFile()) return 0;
     int ok = 0;
     char* address = g_manager.downloadAddress;
@@ -73,33 +74,18 @@ static int RunDownload(HWND window) {
     HINTERNET request = nullptr;
     if (root && AppendText(address, ADDRESS_BUFFER_SIZE, g_manager.installerFileName))
         request = OpenInternetUrl(root, address);
-    if (request && AnswerIsSuccess(request)) ok = Transfer(window, request);
+    if (request && AnswerIsSuccess(request)) ok = Transfer(window, request, pacing);
     if (ok != 1) ReleaseInstallerFile();
     if (request) CloseInternetHandle(request);
     if (root) CloseInternetHandle(root);
     return ok;
 }
 
-TimerPeriodFunction g_beginTimerPeriod, g_endTimerPeriod;
-
-// The worker sleeps 1 ms after every read. At Windows' default timer
-// resolution (15.6 ms) that sleep would cap the transfer near 0.25 MiB/s, so
-// the resolution is raised to 1 ms for the worker's lifetime.
-static bool RaiseTimerResolution() {
-    if (!g_beginTimerPeriod) {
-        const WinmmApi* winmm = Winmm();
-        if (!winmm) return false;
-        g_beginTimerPeriod = winmm->timeBeginPeriod;
-        g_endTimerPeriod = winmm->timeEndPeriod;
-    }
-    return g_beginTimerPeriod(1) == TIMERR_NOERROR;
-}
-
 void __cdecl DownloadWorker(void* parameter) {
     HWND window = static_cast<HWND>(parameter);
-    const bool raised = RaiseTimerResolution();
-    const int ok = RunDownload(window);  // every way out of the transfer comes back here
-    if (raised) g_endTimerPeriod(1);
+    const ReadPacing pacing = BeginReadPacing(READ_PAUSE_MS);
+    const int ok = RunDownload(window, pacing);  // every way out of the transfer comes back here
+    EndReadPacing(pacing);
     ReportFinished(window, ok);
     _endthread();
 }

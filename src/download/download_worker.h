@@ -1,20 +1,17 @@
 // The thread that downloads the installer into "tembset.exe" in the current
-// directory (install/installer_file.h) and reports to the manager window by posted messages:
-// WM_DLM_PROGRESS after every read, then WM_DLM_FINISHED.
+// directory (install/installer_file.h) and reports to the manager window by
+// posted messages: WM_DLM_PROGRESS after every read, then WM_DLM_FINISHED.
 #pragma once
 
 #include <windows.h>
+
+#include "platform/read_pacing.h"  // the pause after each read, and its system functions
 
 // How the worker posts to the window: PostMessageA; tests put a failing one
 // in its place.
 using PostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 extern PostFunction g_postWorkerMessage;
 constexpr DWORD FINISHED_RETRY_MS = 20;  // pause before WM_DLM_FINISHED is posted again
-
-// timeBeginPeriod and timeEndPeriod, with which the worker raises the timer
-// resolution to 1 ms for its lifetime; null: winmm's, loaded on first use.
-using TimerPeriodFunction = UINT(WINAPI*)(UINT);
-extern TimerPeriodFunction g_beginTimerPeriod, g_endTimerPeriod;
 
 // The thread routine; window is the HWND that receives the messages. It
 // fetches the download address of the manager state followed by the

@@ -94,14 +94,13 @@ check(result.get("result") == "0", f"an unreachable info file fails: {result}")
 FILE = "p_Vrimal_reg_ENG.exe"
 
 
-def worker(name, route=None, base=None, cwd=None):
+def worker(name, route=None, base=None, cwd=None, command=("worker",)):
     """Runs the worker in a fresh folder; returns its report and the file."""
     folder = cwd or os.path.join(args.work, "dl-" + name)
     os.makedirs(folder, exist_ok=True)
     if route is not None:
         server.reset({f"/files/{name}/{FILE}": route})
-    _, result = probe_run("worker", base or server.url(f"/files/{name}/"), FILE, cwd=folder)
-    check(result.get("timer") == "b1e1", f"{name}: 1 ms timer resolution raised and released once: {result}")
+    _, result = probe_run(*command, base or server.url(f"/files/{name}/"), FILE, cwd=folder)
     path = os.path.join(folder, "tembset.exe")
     data = open(path, "rb").read() if os.path.exists(path) else None
     return result, data
@@ -109,7 +108,9 @@ def worker(name, route=None, base=None, cwd=None):
 
 body = bytes(random.Random(1).randrange(256) for _ in range(8192))
 result, data = worker("two-reads", Route(body))
-check(result.get("messages") == "P1,P1,P1,F1", f"8192 bytes: two full reads and an end read: {result}")
+READ_SIZE, PAUSE_MS = int(result.get("read_size", "0")), int(result.get("pause_ms", "-1"))
+reads = -(-len(body) // READ_SIZE)
+check(result.get("messages") == "P1," * reads + "P1,F1", f"8192 bytes: {reads} full reads and an end read: {result}")
 check(data == body, "the file is byte-identical")
 check(result.get("downloaded") == "8192", f"count: {result.get('downloaded')}")
 requests = list(server.requests)
@@ -120,11 +121,30 @@ check(len(server.requests) == 1, "a second download asks the server again: no ca
 cached = [os.path.join(d, f) for d, _, files in os.walk(args.prefix) for f in files if "p_Vrimal" in f]
 check(not cached, f"nothing is written to the internet cache: {cached}")
 
+# The pause after each read: the throttling opt-out asked for once, then a
+# high-resolution timer, or where the system has none, Sleep with the timer
+# resolution raised to 1 ms for the worker's lifetime. No pause: nothing.
+for mode in ("timer", "no-timer"):
+    result, data = worker("paced-" + mode, Route(body), command=("worker-paced", mode))
+    pauses = result.get("messages", "").count("P")
+    if PAUSE_MS == 0:
+        check(result.get("pacing") == "" and result.get("sleeps") == "0" and result.get("timer") == "",
+              f"{mode}: no pause asks the system for nothing: {result}")
+        continue
+    check(result.get("pacing") == "t4:1/4/0,h2,", f"{mode}: opt-out (ProcessPowerThrottling, IGNORE_TIMER_RESOLUTION) "
+          f"once, then a high-resolution timer: {result.get('pacing')}")
+    timer_given = mode == "timer"
+    check(result.get("sleeps") == ("0" if timer_given else str(pauses)) and pauses > 0,
+          f"{mode}: {'no Sleep' if timer_given else 'one Sleep per read'}: {result}")
+    check(result.get("timer") == ("" if timer_given else "b1e1"),
+          f"{mode}: timer resolution {'left alone' if timer_given else 'raised and released once'}: {result}")
+    check(data == body, f"{mode}: the file is byte-identical")
+
 # A full queue refuses posts: the end of the transfer is posted again until it lands.
 os.makedirs(os.path.join(args.work, "dl-refused"))
 server.reset({f"/files/refused/{FILE}": Route(body)})
 _, result = probe_run("worker-refused", "5", server.url("/files/refused/"), FILE, cwd=os.path.join(args.work, "dl-refused"))
-check(result.get("refused") == "5" and result.get("messages") == "P1,P1,P1,F1",
+check(result.get("refused") == "5" and result.get("messages") == "P1," * reads + "P1,F1",
       f"WM_DLM_FINISHED refused 5 times still arrives, once: {result}")
 
 result, data = worker("empty", Route(b""))
@@ -141,7 +161,7 @@ pieces = [rng.choice([1, 100, 1500, 4095, 4097, 9000, 65536]) for _ in range(300
 result, data = worker("uneven", Route(big, chunks=pieces))
 messages = result.get("messages", "").split(",")
 check(messages[-1] == "F1" and all(m == "P1" for m in messages[:-1]), f"uneven pieces: {messages[-3:]}")
-check(len(messages) - 1 >= len(big) // 4096 + 1, f"one progress per read: {len(messages)}")
+check(len(messages) - 1 >= len(big) // READ_SIZE + 1, f"one progress per read: {len(messages)}")
 check(data == big, "a multi-MiB body arrives byte-identical")
 check(result.get("downloaded") == str(len(big)), f"count equals the body length: {result.get('downloaded')}")
 

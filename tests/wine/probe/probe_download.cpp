@@ -7,6 +7,7 @@
 #include "download/info_file.h"
 #include "download/manager_state.h"
 #include "download/package.h"
+#include "download/transfer_settings.h"
 #include "probe.h"
 
 // Logs every library the prefix rule asks for, then reads it for real.
@@ -84,6 +85,79 @@ static UINT WINAPI RecordEnd(UINT period) {
     return TIMERR_NOERROR;
 }
 
+// The pacing's other system functions, recorded: the throttling opt-out as
+// "t<class>:<version>/<control>/<state>", a timer asked for as "h<flags>"
+// (given when g_giveTimer), and the Sleep fallback's calls, counted.
+static std::string g_pacingCalls;
+static bool g_giveTimer = true;
+static int g_sleeps;
+static BOOL WINAPI RecordSetProcessInformation(HANDLE, int infoClass, void* info, DWORD size) {
+    const ULONG* state = static_cast<const ULONG*>(info);
+    g_pacingCalls += "t" + std::to_string(infoClass) + ":" +
+                     (size == 3 * sizeof(ULONG) ? std::to_string(state[0]) + "/" + std::to_string(state[1]) + "/" +
+                                                      std::to_string(state[2])
+                                                : "size" + std::to_string(size)) + ",";
+    return TRUE;
+}
+static HANDLE WINAPI RecordCreateTimer(SECURITY_ATTRIBUTES*, const wchar_t*, DWORD flags, DWORD) {
+    g_pacingCalls += "h" + std::to_string(flags) + ",";
+    // A plain waitable timer stands in: the worker must not care which.
+    return g_giveTimer ? CreateWaitableTimerA(nullptr, FALSE, nullptr) : nullptr;
+}
+static void WINAPI RecordSleep(DWORD ms) {
+    ++g_sleeps;
+    Sleep(ms);
+}
+
+// worker-paced timer|no-timer BASE FILE: the worker with the pacing's
+// system functions recorded, the high-resolution timer given or not.
+static int RunWorkerPaced(char** args) {
+    g_giveTimer = std::strcmp(args[0], "timer") == 0;
+    g_setProcessInformation = RecordSetProcessInformation;
+    g_createWaitableTimerExW = RecordCreateTimer;
+    g_sleep = RecordSleep;
+    const int result = RunWorker(args + 1);
+    printf("pacing=%s\nsleeps=%d\n", g_pacingCalls.c_str(), g_sleeps);
+    return result;
+}
+
+// pacing-support: what this system offers of the throttling opt-out and the
+// high-resolution timer, and how long 200 pauses of 1 ms take each way.
+static int RunPacingSupport(char**) {
+    using SetInfo = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+    using CreateTimer = HANDLE(WINAPI*)(SECURITY_ATTRIBUTES*, const wchar_t*, DWORD, DWORD);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto setInfo = reinterpret_cast<SetInfo>(reinterpret_cast<void*>(GetProcAddress(kernel32, "SetProcessInformation")));
+    auto createTimer =
+        reinterpret_cast<CreateTimer>(reinterpret_cast<void*>(GetProcAddress(kernel32, "CreateWaitableTimerExW")));
+    ULONG state[3] = {1, 4, 0};
+    SetLastError(0);
+    const BOOL optedOut = setInfo ? setInfo(GetCurrentProcess(), 4, state, sizeof state) : FALSE;
+    printf("set_process_information=%d\nopt_out=%d error=%lu\n", setInfo ? 1 : 0, optedOut ? 1 : 0, GetLastError());
+    SetLastError(0);
+    HANDLE timer = createTimer ? createTimer(nullptr, nullptr, 2, TIMER_ALL_ACCESS) : nullptr;
+    printf("high_resolution_timer=%d error=%lu\n", timer ? 1 : 0, GetLastError());
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    auto measure = [&](const char* name, auto pause) {
+        QueryPerformanceCounter(&start);
+        for (int i = 0; i < 200; ++i) pause();
+        QueryPerformanceCounter(&end);
+        printf("%s_us=%lld\n", name, (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart / 200);
+    };
+    measure("sleep", [] { Sleep(1); });
+    if (timer) {
+        measure("timer", [&] {
+            LARGE_INTEGER due;
+            due.QuadPart = -10000;
+            SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+            WaitForSingleObject(timer, 100);
+        });
+        CloseHandle(timer);
+    }
+    return 0;
+}
+
 // worker-refused N BASE FILE: the worker with its first N posts of
 // WM_DLM_FINISHED refused.
 static int RunWorkerRefused(char** args) {
@@ -119,6 +193,7 @@ static int RunWorker(char** args) {
     printf("messages=%s\n", g_messages.c_str());
     printf("downloaded=%d\n", g_manager.downloaded.load());
     printf("timer=%s\n", g_timerCalls.c_str());
+    printf("read_size=%u\npause_ms=%u\n", READ_SIZE, READ_PAUSE_MS);
     return 0;
 }
 
@@ -128,5 +203,7 @@ const ProbeCommand kDownloadCommands[] = {
     {"info", 1, "URL", RunInfo},
     {"worker", 2, "BASE FILE", RunWorker},
     {"worker-refused", 3, "N BASE FILE", RunWorkerRefused},
+    {"worker-paced", 3, "timer|no-timer BASE FILE", RunWorkerPaced},
+    {"pacing-support", 0, "", RunPacingSupport},
     {nullptr, 0, nullptr, nullptr},
 };
