@@ -23,6 +23,7 @@ add_library(tembra_win STATIC
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp
+    src/download/download_attempt.cpp
     src/download/download_worker.cpp
     src/platform/reg_key.cpp
     src/install/distribution_id.cpp

@@ -21,6 +21,7 @@ constexpr std::size_t DISTRIBUTION_ID_SIZE = 260;
 constexpr unsigned WM_DLM_START = 0x400 + 1;     // posted by INIT, both params 0
 constexpr unsigned WM_DLM_FINISHED = 0x400 + 2;  // wParam 1 success, 0 failure
 constexpr unsigned WM_DLM_PROGRESS = 0x400 + 3;  // wParam the chunk's result
+constexpr unsigned WM_DLM_RETRYING = 0x400 + 4;  // wParam the ms the worker waits before trying again
 
 constexpr unsigned TICKER_TIMER_ID = 123;
 constexpr unsigned TICKER_PERIOD_MS = 500;

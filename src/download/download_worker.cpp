@@ -4,35 +4,13 @@
 
 #include <cstring>
 
+#include "download/download_attempt.h"
 #include "download/manager_state.h"
 #include "download/package_rules.h"
 #include "download/transfer_settings.h"
 #include "install/installer_file.h"
 #include "platform/internet.h"
 #include "platform/read_pacing.h"
-
-// An error page is not an installer: only a 2xx answer is downloaded. The
-// download address is always http:// or https:// (AcceptDownloadBase).
-static bool AnswerIsSuccess(HINTERNET request) {
-    DWORD status = 0;
-    if (!QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status)) return false;
-    return status >= 200 && status <= 299;
-}
-
-// WinINet ends a body that the server cut off early like a complete one (a
-// read of 0 bytes), with or without a Content-Length, chunked or ended by a
-// close. Where the answer announced its length, fewer bytes than that are a
-// failed transfer; where it did not, fewer bytes than the info file's total.
-static bool ReceivedWholeBody(HINTERNET request, DWORD received) {
-    DWORD announced = 0;
-    if (!QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &announced))
-        return g_manager.totalSize > 0 && received >= static_cast<DWORD>(g_manager.totalSize);
-    return received == announced;
-}
-
-PostFunction g_postWorkerMessage = PostMessageA;
-
-static void Report(HWND window, unsigned message, int ok) { g_postWorkerMessage(window, message, ok, 0); }
 
 // A full message queue (10,000 posts on Windows) refuses posts. Progress
 // may be lost, the end of the transfer may not: the window would stay in
@@ -42,41 +20,45 @@ static void ReportFinished(HWND window, int ok) {
     while (!g_postWorkerMessage(window, WM_DLM_FINISHED, ok, 0) && IsWindow(window)) Sleep(FINISHED_RETRY_MS);
 }
 
-// Reads the body into the installer file, READ_SIZE bytes asked of each
-// read and the pause after each. Returns the last result.
-static int Transfer(HWND window, HINTERNET request, const ReadPacing& pacing) {
-    static char chunk[MAX_READ_SIZE];  // one worker per run
-    int ok = 1;
-    DWORD count = 0, received = 0;
-    do {
-        count = 0;
-        ok = ReadInternet(request, chunk, READ_SIZE, &count) ? 1 : 0;
-        if (count > READ_SIZE) count = 0;
-        PauseAfterRead(pacing);
-        if (!WriteInstallerFile(chunk, count)) ok = 0;
-        received += count;
-        g_manager.downloaded.fetch_add(static_cast<std::int32_t>(count));
-        Report(window, WM_DLM_PROGRESS, ok);
-    } while (count != 0 && ok == 1);
-    if (ok == 1 && !ReceivedWholeBody(request, received)) ok = 0;
-    return ok;
+// A little jitter, so that clients that lost one connection together do
+// not come back together.
+static unsigned JitterMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<unsigned>(now.LowPart * 2654435761u >> 8) % RETRY_JITTER_MS;
 }
 
-// Creates the file, opens the root and the address, transfers the body and
-// releases the address and the root. The file stays held after a complete
-// download, until the installer starts; a failed one lets it go.
-// Returns the result for WM_DLM_FINISHED.
+// Attempts until one ends the transfer, at most MAX_DOWNLOAD_ATTEMPTS, with
+// waits of 2, 4 and 8 s (or the server's Retry-After) between them, and no
+// more than RETRY_BUDGET_MS spent on retrying in all. The window is told of
+// every wait, so that its stall watchdog does not count it.
+static int TransferWithRetries(HWND window, HINTERNET root, const char* address, const ReadPacing& pacing) {
+    TransferState state = {};
+    state.retryAfterSeconds = -1;
+    DWORD retryingSince = 0;
+    for (int attempt = 1;; ++attempt) {
+        const AttemptResult result = TryTransfer(window, root, address, &state, pacing);
+        if (result == AttemptResult::Done) return 1;
+        if (result == AttemptResult::Failed || attempt == MAX_DOWNLOAD_ATTEMPTS) return 0;
+        if (attempt == 1) retryingSince = GetTickCount();
+        const unsigned wait = RetryDelayMs(attempt, state.retryAfterSeconds, JitterMs());
+        if (GetTickCount() - retryingSince + wait > RETRY_BUDGET_MS) return 0;
+        ReportToWindow(window, WM_DLM_RETRYING, wait);
+        Sleep(wait);
+    }
+}
+
+// Creates the file, opens the root, transfers the body and releases the
+// root. The file stays held after a complete download, until the installer
+// starts; a failed one lets it go. Returns the result for WM_DLM_FINISHED.
 static int RunDownload(HWND window, const ReadPacing& pacing) {
     if (!CreateInstallerFile()) return 0;
     int ok = 0;
     char* address = g_manager.downloadAddress;
     HINTERNET root = OpenInternetRoot();
-    HINTERNET request = nullptr;
     if (root && AppendText(address, ADDRESS_BUFFER_SIZE, g_manager.installerFileName))
-        request = OpenInternetUrl(root, address);
-    if (request && AnswerIsSuccess(request)) ok = Transfer(window, request, pacing);
+        ok = TransferWithRetries(window, root, address, pacing);
     if (ok != 1) ReleaseInstallerFile();
-    if (request) CloseInternetHandle(request);
     if (root) CloseInternetHandle(root);
     return ok;
 }

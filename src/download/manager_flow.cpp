@@ -77,8 +77,17 @@ void OnManagerStart(const WindowOps& ops) {
 void OnManagerProgress(const WindowOps& ops) {
     if (!g_manager.awaitingWorker) return;  // a worker given up on
     g_manager.lastProgressTick = GetTickCount();
+    g_manager.retryWaitMs = 0;
     ops.redrawProgress(ops.window);
     ops.activateFocusSink(ops.window);
+}
+
+// The worker waits on purpose before it tries the transfer again: that wait
+// does not count as a stall, the time after it does.
+void OnManagerRetrying(unsigned waitMs) {
+    if (!g_manager.awaitingWorker) return;
+    g_manager.lastProgressTick = GetTickCount();
+    g_manager.retryWaitMs = waitMs;
 }
 
 // Wine's WinINet waits on a stalled body for ever (it honours no receive
@@ -86,7 +95,9 @@ void OnManagerProgress(const WindowOps& ops) {
 // without a chunk the window gives the worker up and shows the failure; the
 // worker's late messages are then ignored and the program's end takes it.
 static bool GiveUpStalledDownload(const WindowOps& ops) {
-    if (!g_manager.awaitingWorker || GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS) return false;
+    if (!g_manager.awaitingWorker ||
+        GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS + g_manager.retryWaitMs)
+        return false;
     OnManagerFinished(ops, 0);
     return true;
 }

@@ -25,6 +25,7 @@ void ShowError(const WindowOps& ops, int number);
 void OnManagerInit(const WindowOps& ops);
 void OnManagerStart(const WindowOps& ops);
 void OnManagerProgress(const WindowOps& ops);
+void OnManagerRetrying(unsigned waitMs);
 void OnManagerFinished(const WindowOps& ops, int ok);
 void OnManagerTick(const WindowOps& ops, unsigned id);
 void OnManagerOk(const WindowOps& ops);

@@ -32,6 +32,7 @@ struct ManagerState {
     // Download watchdog: the tick count of the last sign of the worker, and
     // whether the window still waits for it (false once it gave up on it).
     std::uint32_t lastProgressTick = 0;
+    std::uint32_t retryWaitMs = 0;  // the worker announced a wait this long from lastProgressTick
     bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
     // "tembset.exe" from its creation to the installer's start: the HANDLE

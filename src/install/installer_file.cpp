@@ -67,6 +67,18 @@ bool CreateInstallerFile() {
     return true;
 }
 
+bool RestartInstallerFile() {
+    EndDigest();
+    HCRYPTPROV provider;
+    HCRYPTHASH hash;
+    if (SetFilePointer(HeldFile(), 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(HeldFile()) ||
+        !BeginDigest(&provider, &hash))
+        return false;
+    g_manager.digestProvider = provider;
+    g_manager.digestHash = hash;
+    return true;
+}
+
 bool WriteInstallerFile(const void* data, DWORD size) {
     DWORD written = 0;
     if (size == 0) return true;

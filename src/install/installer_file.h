@@ -24,6 +24,10 @@ bool CreateInstallerFile();
 // Worker: appends data and adds it to the digest. False on any short write.
 bool WriteInstallerFile(const void* data, DWORD size);
 
+// Worker: empties the file and begins the digest again, for a download
+// that starts over from byte 0.
+bool RestartInstallerFile();
+
 // Window, before the start: changes the worker's handle for one that only
 // reads and lets nobody write or delete, and checks that the file holds
 // exactly what the worker wrote. False when it could not be reopened so (a

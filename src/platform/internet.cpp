@@ -23,8 +23,9 @@ HINTERNET OpenInternetRoot() {
 
 // The handle functions below are only reached with a root handle, that is
 // once wininet.dll was loaded.
-HINTERNET OpenInternetUrl(HINTERNET root, const char* url) {
-    return WinInet()->InternetOpenUrlA(root, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers) {
+    return WinInet()->InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
 }
 
 BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count) {
@@ -36,6 +37,17 @@ void CloseInternetHandle(HINTERNET handle) { WinInet()->InternetCloseHandle(hand
 bool QueryHttpNumber(HINTERNET request, DWORD query, DWORD* value) {
     DWORD size = sizeof *value;
     return WinInet()->HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) != FALSE;
+}
+
+bool QueryHttpText(HINTERNET request, DWORD query, char* text, DWORD size) {
+    DWORD length = size;
+    if (size == 0) return false;
+    if (WinInet()->HttpQueryInfoA(request, query, text, &length, nullptr) && length < size) {
+        text[length] = '\0';
+        return true;
+    }
+    text[0] = '\0';
+    return false;
 }
 
 namespace {
@@ -58,6 +70,7 @@ struct FetchJob {
     volatile LONG state;       // FETCH_*
     HINTERNET root;
     HANDLE done;
+    BOOL answered;  // the request was opened: the server answered
     BOOL ok;
     DWORD count;
     char url[TEXT_BUFFER_SIZE];
@@ -86,6 +99,7 @@ DWORD WINAPI FetchThread(void* parameter) {
     bool owner = true;
     if (EnterCall(job)) {
         request = OpenInternetUrl(job->root, job->url);
+        job->answered = request != nullptr;
         owner = LeaveCall(job);
         if (owner && request && EnterCall(job)) {
             job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
@@ -115,7 +129,9 @@ void GiveUp(FetchJob* job) {
 
 }  // namespace
 
-bool FetchTextWithin(const char* url, unsigned deadlineMs) {
+// One try of FetchTextWithin; *answered tells whether the server answered.
+static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
+    *answered = false;
     char* text = g_manager.responseText;
     if (!text) return false;
     text[0] = '\0';
@@ -140,11 +156,23 @@ bool FetchTextWithin(const char* url, unsigned deadlineMs) {
         std::memcpy(text, job->text, count);
         text[count] = '\0';
         ok = job->ok != FALSE;
+        *answered = job->answered != FALSE;
     } else {
         GiveUp(job);
     }
     Release(job);
     return ok;
+}
+
+bool FetchTextWithin(const char* url, unsigned deadlineMs) {
+    const DWORD start = GetTickCount();
+    bool answered = false;
+    const bool ok = FetchOnce(url, deadlineMs, &answered);
+    if (ok || answered) return ok;
+    const DWORD spent = GetTickCount() - start;
+    if (spent + FETCH_RETRY_PAUSE_MS >= deadlineMs) return false;
+    Sleep(FETCH_RETRY_PAUSE_MS);
+    return FetchOnce(url, deadlineMs - spent - FETCH_RETRY_PAUSE_MS, &answered);
 }
 
 bool FetchText(const char* url) { return FetchTextWithin(url, FETCH_DEADLINE_MS); }

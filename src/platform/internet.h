@@ -12,21 +12,29 @@ extern const char INTERNET_AGENT[];  // "Tembra Download Manager", the User-Agen
 // when wininet.dll cannot be loaded from the system folder.
 HINTERNET OpenInternetRoot();
 
-// Opens url on root, always from the origin server and never into the cache.
-HINTERNET OpenInternetUrl(HINTERNET root, const char* url);
+// Opens url on root, always from the origin server and never into the cache,
+// with headers (CR LF terminated lines) added to the request, or none.
+HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers = nullptr);
 
 // WinINet's own calls on handles that OpenInternetRoot and OpenInternetUrl gave.
 BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count);
 void CloseInternetHandle(HINTERNET handle);
 // HttpQueryInfoA of a number (HTTP_QUERY_STATUS_CODE, HTTP_QUERY_CONTENT_LENGTH).
 bool QueryHttpNumber(HINTERNET request, DWORD query, DWORD* value);
+// HttpQueryInfoA of a text (HTTP_QUERY_ETAG, HTTP_QUERY_CONTENT_RANGE, ...)
+// into text of size bytes; false, and text empty, when absent or too long.
+bool QueryHttpText(HINTERNET request, DWORD query, char* text, DWORD size);
 
 // One-shot fetch into the response text buffer of the manager state: the
 // text is emptied first, then whatever one read delivers (at most
 // TEXT_BUFFER_SIZE - 1 bytes, so the terminator stays inside) is the text.
 // Returns the read's result; false also when nothing could be opened or
 // when the fetch did not end within deadlineMs (the text then stays empty).
+// A fetch that got no answer at all (no connection, a reset before the
+// answer) is tried once more after FETCH_RETRY_PAUSE_MS, within the same
+// deadline; an answer is never fetched again because of what it says.
 bool FetchTextWithin(const char* url, unsigned deadlineMs);
+constexpr unsigned FETCH_RETRY_PAUSE_MS = 2000;
 
 // FetchTextWithin with the program's deadline for one fetch.
 bool FetchText(const char* url);

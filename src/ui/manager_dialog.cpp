@@ -48,6 +48,9 @@ INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_DLM_PROGRESS:
         OnManagerProgress(ManagerWindowOps(dialog));
         return TRUE;
+    case WM_DLM_RETRYING:
+        OnManagerRetrying(static_cast<unsigned>(wParam));
+        return TRUE;
     case WM_DLM_FINISHED:
         OnManagerFinished(ManagerWindowOps(dialog), LOWORD(wParam));
         return TRUE;

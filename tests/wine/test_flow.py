@@ -87,6 +87,7 @@ tick = ops.index("event:tick:123")
 check(ops[tick + 1].startswith("status:") and ops[tick + 1] != "status:" + STATUS_TEXTS[5] and ops[tick + 2] == "park",
       f"a tick after FINISHED is still acted on: {ops[tick:tick + 3]}")
 check(result.get("buffers") == "0", "DESTROY frees the buffers")
+check([f for f in site.fetched() if f.endswith(".exe")] == ["p_Vrimal_sys_ENG.exe"], f"a 404 is not asked again: {site.fetched()}")
 site.close()
 
 # The installer is an HTML page: it cannot start, the previous installation stays.

@@ -85,6 +85,10 @@ LRESULT CALLBACK FlowWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DLM_PROGRESS:
         OnManagerProgress(kRecorder);
         return 0;
+    case WM_DLM_RETRYING:
+        Log("retrying:" + std::to_string(wParam));
+        OnManagerRetrying(static_cast<unsigned>(wParam));
+        return 0;
     case WM_DLM_FINISHED:
         Log("finished:" + std::to_string(LOWORD(wParam)));
         OnManagerFinished(kRecorder, LOWORD(wParam));

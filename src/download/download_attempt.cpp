@@ -1,0 +1,124 @@
+#include "download/download_attempt.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "download/download_worker.h"
+#include "download/manager_state.h"
+#include "download/transfer_settings.h"
+#include "install/installer_file.h"
+#include "platform/internet.h"
+
+PostFunction g_postWorkerMessage = PostMessageA;
+
+void ReportToWindow(HWND window, unsigned message, WPARAM wParam) { g_postWorkerMessage(window, message, wParam, 0); }
+
+// Range and If-Range for the rest of the file. Only with a validator: a
+// resume without one could splice two different files.
+static bool ResumeHeaders(const TransferState& state, char* headers, std::size_t size) {
+    if (state.written == 0 || state.validator[0] == '\0') return false;
+    const int length = std::snprintf(headers, size, "Range: bytes=%lu-\r\nIf-Range: %s\r\n",
+                                     static_cast<unsigned long>(state.written), state.validator);
+    return length > 0 && static_cast<std::size_t>(length) < size;
+}
+
+// A whole file in the answer: from byte 0 again if bytes were written, and
+// what a later attempt needs to resume it.
+static bool StartWholeFile(HINTERNET request, TransferState* state) {
+    if (state->written > 0) {
+        if (!RestartInstallerFile()) return false;
+        state->written = 0;
+        g_manager.downloaded.store(0);  // the bar keeps what it drew
+    }
+    DWORD length = 0;
+    state->totalKnown = QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &length);
+    state->total = state->totalKnown ? length : 0;
+    if (!QueryHttpText(request, HTTP_QUERY_ETAG, state->validator, VALIDATOR_SIZE))
+        QueryHttpText(request, HTTP_QUERY_LAST_MODIFIED, state->validator, VALIDATOR_SIZE);
+    return true;
+}
+
+// A 206 continues the file only where it starts at the bytes written and
+// names the same total. Otherwise the next attempt asks for the whole file.
+static bool ContinuesFile(HINTERNET request, TransferState* state) {
+    char range[128];
+    std::uint64_t first = 0, last = 0, total = 0;
+    const bool fits = QueryHttpText(request, HTTP_QUERY_CONTENT_RANGE, range, sizeof range) &&
+                      ParseContentRange(range, &first, &last, &total) && first == state->written &&
+                      (!state->totalKnown || total == state->total) && total <= 0x7FFFFFFF;
+    if (!fits) {
+        state->validator[0] = '\0';
+        return false;
+    }
+    state->total = static_cast<DWORD>(total);
+    state->totalKnown = true;
+    return true;
+}
+
+// WinINet ends a body that the server cut off early like a complete one (a
+// read of 0 bytes), with or without a Content-Length, chunked or ended by a
+// close. Where the answer announced its length, fewer bytes than that are a
+// cut; where the file's length is not known, fewer bytes than the info
+// file's total.
+static bool ReceivedWholeBody(HINTERNET request, DWORD received, const TransferState& state) {
+    DWORD announced = 0;
+    if (QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &announced) && received != announced) return false;
+    if (state.totalKnown) return state.written == state.total;
+    return g_manager.totalSize > 0 && state.written >= static_cast<DWORD>(g_manager.totalSize);
+}
+
+// Reads the body into the installer file, READ_SIZE bytes asked of each read
+// and the pause after each, one WM_DLM_PROGRESS per read.
+static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* state, const ReadPacing& pacing) {
+    static char chunk[MAX_READ_SIZE];  // one worker per run
+    DWORD count = 0, received = 0;
+    do {
+        count = 0;
+        const bool read = ReadInternet(request, chunk, READ_SIZE, &count) != FALSE;
+        if (count > READ_SIZE) count = 0;
+        PauseAfterRead(pacing);
+        const bool written = WriteInstallerFile(chunk, count);
+        received += count;
+        state->written += written ? count : 0;
+        g_manager.downloaded.fetch_add(static_cast<std::int32_t>(count));
+        ReportToWindow(window, WM_DLM_PROGRESS, read && written ? 1 : 0);
+        if (!written) return AttemptResult::Failed;  // the disk, not the network
+        if (!read) return AttemptResult::Retry;
+    } while (count != 0);
+    return ReceivedWholeBody(request, received, *state) ? AttemptResult::Done : AttemptResult::Retry;
+}
+
+static AttemptResult Answered(HWND window, HINTERNET request, TransferState* state, bool resuming,
+                              const ReadPacing& pacing) {
+    DWORD status = 0;
+    if (!QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status)) return AttemptResult::Retry;
+    state->answered = true;
+    char retryAfter[32];
+    state->retryAfterSeconds =
+        QueryHttpText(request, HTTP_QUERY_RETRY_AFTER, retryAfter, sizeof retryAfter) ? ParseRetryAfter(retryAfter) : -1;
+    switch (ClassifyStatus(status)) {
+    case AnswerClass::Whole:
+        if (!StartWholeFile(request, state)) return AttemptResult::Failed;
+        return ReadBody(window, request, state, pacing);
+    case AnswerClass::Partial:
+        if (!resuming || !ContinuesFile(request, state)) return AttemptResult::Retry;
+        return ReadBody(window, request, state, pacing);
+    case AnswerClass::Retry:
+        return AttemptResult::Retry;
+    default:
+        return AttemptResult::Failed;  // an error page is not an installer
+    }
+}
+
+AttemptResult TryTransfer(HWND window, HINTERNET root, const char* address, TransferState* state,
+                          const ReadPacing& pacing) {
+    char headers[64 + VALIDATOR_SIZE];
+    const bool resuming = ResumeHeaders(*state, headers, sizeof headers);
+    HINTERNET request = OpenInternetUrl(root, address, resuming ? headers : nullptr);
+    // No answer at all: a server that never answered is not tried again, one
+    // that answered before is (the connection dropped).
+    if (!request) return state->answered ? AttemptResult::Retry : AttemptResult::Failed;
+    const AttemptResult result = Answered(window, request, state, resuming, pacing);
+    CloseInternetHandle(request);
+    return result;
+}
