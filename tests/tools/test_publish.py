@@ -87,6 +87,20 @@ result = publish(out)
 check(result.returncode == 0 and descramble(snapshot(out)["cfg/primary"]).startswith(b"iFlag=0"),
       "publishing over an earlier publish replaces it")
 
+# Addresses with characters JSON must escape still give a manifest that parses.
+quoted = os.path.join(WORK, "quoted")
+result = subprocess.run([TOOL, "publish", quoted, "--primary", 'http://127.0.0.1:8/cfg/"p"', "--fallback",
+                         "http://127.0.0.1:8/cfg/f", "--download-base", "http://127.0.0.1:9/d%C3%A9j%C3%A0/",
+                         "--news", news, "--installer", installer], capture_output=True, text=True, env=ENV)
+try:
+    parsed = json.load(open(os.path.join(quoted, "manifest.json"), encoding="utf-8"))
+except (OSError, ValueError) as error:
+    parsed = {"error": str(error)}
+check(result.returncode == 0 and parsed.get("primary") == 'http://127.0.0.1:8/cfg/"p"'
+      and os.path.isfile(os.path.join(quoted, 'cfg/"p"'))
+      and os.path.isfile(os.path.join(quoted, "d\u00e9j\u00e0", "p_Vrimal_reg_ENG.exe")),
+      f"quotes are escaped in the manifest, percent-encoding decoded into file names: {result.stderr} {parsed}")
+
 # --- Refusals: one error line, non-zero exit, the output folder untouched --------------
 longest_name = len("p_Vrimal_reg_ENG.exe")
 # Folders of 100 characters (a file system takes at most 255 per name).

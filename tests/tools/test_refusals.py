@@ -106,6 +106,7 @@ CASES = [
     ("refusal given as .", ["-C", site, "publish", "."] + publish(installer=folder)[2:], site, "is a folder"),
     ("manifest path", publish(primary="http://127.0.0.1:8/manifest.json"), site, "where the tree keeps its manifest"),
     ("encoded slash", publish(primary="http://127.0.0.1:8/cfg%2Fx"), site, "percent-encoded '/'"),
+    ("encoded non-UTF-8", publish(base="http://127.0.0.1:9/%FF/"), site, "not UTF-8"),
     ("bad encoding", publish(primary="http://127.0.0.1:8/cfg%zz"), site, "malformed percent-encoding"),
     ("port 0", publish(primary="http://127.0.0.1:0/cfg/p"), site, "port that is not 1 to 65535"),
     ("port 65536", publish(fallback="http://127.0.0.1:65536/cfg/f"), site, "port that is not 1 to 65535"),

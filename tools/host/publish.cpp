@@ -151,6 +151,11 @@ Address ParseAddress(const std::string& url, const std::string& what, bool folde
         a.treePath += segment + (end < path.size() ? "/" : "");
         begin = end + 1;
     }
+    try {  // the manifest names every path, and JSON holds UTF-8 only
+        (void)Json(a.treePath).dump();
+    } catch (const nlohmann::json::exception&) {
+        bad("decodes to a file name that is not UTF-8");
+    }
     return a;
 }
 
