@@ -148,6 +148,10 @@ CASES = [
     ("read-id without ID", ["read-id", noid], noid, f"{noid}: no distribution ID"),
     ("read-id of a fifo", ["read-id", fifo], fifo, f"{fifo}: is a fifo"),
     ("read-id of a folder", ["read-id", folder], folder, f"{folder}: is a folder"),
+    ("check of a folder", ["check", folder], folder, f"{folder}: not a regular file"),
+    ("check of no manifest", ["check", path("none.json")], path("none.json"), "none.json: No such file or directory"),
+    ("check of a non-manifest", ["check", news], news, f"{news}: not a manifest of tembra_tool publish"),
+    ("check option twice", ["check", news, "--ca", news, "--ca", news], news, "--ca is given twice"),
     ("unknown command", ["frobnicate"], site, "unknown command frobnicate"),
 ]
 for name, args, target, expected in CASES:
