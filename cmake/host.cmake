@@ -15,15 +15,27 @@ if(TEMBRA_SANITIZE)
 endif()
 target_compile_options(tembra_core PRIVATE ${TEMBRA_HOST_WARNINGS})
 
+# The tool leans on Debian's libraries: libcrypto for SHA-256 and the
+# PKCS#7 of signed copies, nlohmann-json for the manifest.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+find_package(nlohmann_json REQUIRED)
 file(GLOB TEMBRA_TOOL_SOURCES CONFIGURE_DEPENDS tools/host/*.cpp)
 add_executable(tembra_tool ${TEMBRA_TOOL_SOURCES})
-target_link_libraries(tembra_tool PRIVATE tembra_core)
+target_link_libraries(tembra_tool PRIVATE tembra_core OpenSSL::Crypto nlohmann_json::nlohmann_json)
+target_compile_options(tembra_tool PRIVATE ${TEMBRA_HOST_WARNINGS})
+# `tembra_tool check` runs the checker from the source tree.
+target_compile_definitions(tembra_tool PRIVATE TEMBRA_CHECK_SCRIPT="${CMAKE_SOURCE_DIR}/tools/check_site.py")
 
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME tool.publish
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_publish.py
                  $<TARGET_FILE:tembra_tool> ${CMAKE_BINARY_DIR}/tool-work/publish)
+foreach(tool_test refusals stamp_signed variants check readme_example)
+    add_test(NAME tool.${tool_test}
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_${tool_test}.py
+                     $<TARGET_FILE:tembra_tool> ${CMAKE_BINARY_DIR}/tool-work/${tool_test})
+endforeach()
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -43,6 +55,11 @@ if(TEMBRA_FUZZ)
         # instrumentation reaches it.
         add_executable(${name} ${source} ${TEMBRA_CORE_SOURCES})
         target_include_directories(${name} PRIVATE src)
+        if(name STREQUAL "fuzz_pe_stamp")  # the host tool's PE and signature reader
+            target_sources(${name} PRIVATE tools/host/pe_image.cpp tools/host/stamp_rules.cpp)
+            target_include_directories(${name} PRIVATE tools/host)
+            target_link_libraries(${name} PRIVATE OpenSSL::Crypto)
+        endif()
         target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer)
         file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})

@@ -7,7 +7,10 @@ import shutil
 import subprocess
 import sys
 
-TOOL, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pe_sample import make_pe  # noqa: E402
+
+TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 shutil.rmtree(WORK, ignore_errors=True)
 os.makedirs(WORK)
 failures = []
@@ -26,12 +29,12 @@ def write(name, data):
     return path
 
 
-# A minimal Windows executable: MZ header pointing at a PE signature.
-EXE = b"MZ" + b"\0" * 58 + (64).to_bytes(4, "little") + b"PE\0\0" + b"\0" * 200
+EXE = make_pe(b"setup")
 installer, other = write("setup.exe", EXE), write("other.exe", EXE + b"other")
 news = write("news.txt", b"first line\nsecond line\r\nthird")
 SIZE_LINE = b"%d\r\n" % len(EXE)
 BASE = "http://127.0.0.1:9/files/"
+ENV = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
 
 
 def publish(out, *extra, base=BASE, news_file=news, installers=(installer,)):
@@ -39,7 +42,7 @@ def publish(out, *extra, base=BASE, news_file=news, installers=(installer,)):
             "http://127.0.0.1:8/cfg/fallback", "--download-base", base, "--news", news_file, *extra]
     for item in installers:
         args += ["--installer", item]
-    return subprocess.run(args, capture_output=True, text=True)
+    return subprocess.run(args, capture_output=True, text=True, env=ENV)
 
 
 def snapshot(folder):
@@ -55,7 +58,8 @@ def snapshot(folder):
 # --- A good publish -------------------------------------------------------------------
 out = os.path.join(WORK, "site")
 result = publish(out, "--redirects", "2", installers=(installer, "SWE=" + other))
-check(result.returncode == 0 and result.stderr == "", f"publish succeeds: {result.stderr}")
+check(result.returncode == 0 and result.stderr.startswith("tembra_tool publish: warning: the download base http://")
+      and len(result.stderr.splitlines()) == 1, f"publish succeeds, warning of the http download base: {result.stderr}")
 tree = snapshot(out)
 manifest = json.loads(tree.pop("manifest.json"))
 check(sorted(f["path"] for f in manifest["files"]) == sorted(tree), "the manifest lists every other file")
@@ -83,6 +87,20 @@ result = publish(out)
 check(result.returncode == 0 and descramble(snapshot(out)["cfg/primary"]).startswith(b"iFlag=0"),
       "publishing over an earlier publish replaces it")
 
+# Addresses with characters JSON must escape still give a manifest that parses.
+quoted = os.path.join(WORK, "quoted")
+result = subprocess.run([TOOL, "publish", quoted, "--primary", 'http://127.0.0.1:8/cfg/"p"', "--fallback",
+                         "http://127.0.0.1:8/cfg/f", "--download-base", "http://127.0.0.1:9/d%C3%A9j%C3%A0/",
+                         "--news", news, "--installer", installer], capture_output=True, text=True, env=ENV)
+try:
+    parsed = json.load(open(os.path.join(quoted, "manifest.json"), encoding="utf-8"))
+except (OSError, ValueError) as error:
+    parsed = {"error": str(error)}
+check(result.returncode == 0 and parsed.get("primary") == 'http://127.0.0.1:8/cfg/"p"'
+      and os.path.isfile(os.path.join(quoted, 'cfg/"p"'))
+      and os.path.isfile(os.path.join(quoted, "d\u00e9j\u00e0", "p_Vrimal_reg_ENG.exe")),
+      f"quotes are escaped in the manifest, percent-encoding decoded into file names: {result.stderr} {parsed}")
+
 # --- Refusals: one error line, non-zero exit, the output folder untouched --------------
 longest_name = len("p_Vrimal_reg_ENG.exe")
 # Folders of 100 characters (a file system takes at most 255 per name).
@@ -98,10 +116,10 @@ os.makedirs(foreign)
 write("foreign/index.html", b"<html>somebody's site</html>")
 a_file = write("a-file", b"not a folder")
 CASES = [  # (name, output folder, keyword arguments, what the error line names)
-    ("missing installer", out, dict(installers=(os.path.join(WORK, "nope.exe"),)), "cannot read the installer"),
+    ("missing installer", out, dict(installers=(os.path.join(WORK, "nope.exe"),)), "the installer " + os.path.join(WORK, "nope.exe") + ": No such file or directory"),
     ("empty installer", out, dict(installers=(write("empty.exe", b""),)), "is empty"),
     ("not an executable", out, dict(installers=(write("page.exe", b"<html>404</html>"),)), "not a Windows executable"),
-    ("news too long", out, dict(news_file=write("long.txt", b"n" * (22000 - len(SIZE_LINE)))), "news text is too long"),
+    ("news too long", out, dict(news_file=write("long.txt", b"n" * (22000 - len(SIZE_LINE)))), "is too long: the info file would have 22000 bytes"),
     ("news with NUL", out, dict(news_file=write("nul.txt", b"a\0b")), "NUL"),
     ("download base too long", out, dict(base=fit_base[:-1] + "b/"), "download base address has 2028"),
     ("unknown language", out, dict(installers=("XYZ=" + installer,)), "unknown language code XYZ"),
