@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/ensure_packages.sh
-ensure_packages cmake make g++ libgtest-dev python3 g++-mingw-w64-i686 wine wine32:i386 \
+ensure_packages cmake make g++ libgtest-dev libssl-dev nlohmann-json3-dev python3 g++-mingw-w64-i686 wine wine32:i386 \
                 xvfb xauth x11-apps nginx-light
 
 echo "[demo] building the program and the host tool"

@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 source tools/ensure_packages.sh
 ensure_packages cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 g++-mingw-w64-i686 \
-                wine wine32:i386 libgnutls30:i386 xvfb xauth x11-apps nginx-light osslsigncode openssl
+                libssl-dev nlohmann-json3-dev wine wine32:i386 libgnutls30:i386 xvfb xauth x11-apps nginx-light \
+                osslsigncode openssl squid
 
 jobs=$(nproc)
 cmake --preset windows > /dev/null
