@@ -11,30 +11,18 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-from pe_sample import make_pe  # noqa: E402
+from tool_testing import check, failures, tool_and_work, write as write_into, make_pe  # noqa: E402
 from serve_site import Site  # noqa: E402
 
-TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 if not shutil.which("nginx") or not shutil.which("openssl"):
     print("nginx or openssl missing")
     sys.exit(77)
-shutil.rmtree(WORK, ignore_errors=True)
-os.makedirs(WORK)
+TOOL, WORK = tool_and_work(sys.argv)
 ENV = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("check failed:", message, flush=True)
 
 
 def write(name, data):
-    path = os.path.join(WORK, name)
-    with open(path, "wb") as f:
-        f.write(data)
-    return path
+    return write_into(WORK, name, data)
 
 
 def free_port():

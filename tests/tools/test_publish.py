@@ -8,25 +8,13 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pe_sample import make_pe  # noqa: E402
+from tool_testing import check, failures, tool_and_work, write as write_into, make_pe  # noqa: E402
 
-TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-shutil.rmtree(WORK, ignore_errors=True)
-os.makedirs(WORK)
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("check failed:", message, flush=True)
+TOOL, WORK = tool_and_work(sys.argv)
 
 
 def write(name, data):
-    path = os.path.join(WORK, name)
-    with open(path, "wb") as f:
-        f.write(data)
-    return path
+    return write_into(WORK, name, data)
 
 
 EXE = make_pe(b"setup")

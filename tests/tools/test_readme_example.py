@@ -9,18 +9,9 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from pe_sample import make_pe  # noqa: E402
+from tool_testing import check, failures, tool_and_work, make_pe  # noqa: E402
 
-TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-shutil.rmtree(WORK, ignore_errors=True)
-os.makedirs(WORK)
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("check failed:", message, flush=True)
+TOOL, WORK = tool_and_work(sys.argv)
 
 
 readme = open(os.path.join(HERE, "..", "..", "README.md"), encoding="utf-8").read()

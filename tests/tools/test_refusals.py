@@ -11,19 +11,10 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pe_sample import make_pe  # noqa: E402
+from tool_testing import check, failures, tool_and_work, make_pe  # noqa: E402
 
-TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-shutil.rmtree(WORK, ignore_errors=True)
-os.makedirs(WORK)
+TOOL, WORK = tool_and_work(sys.argv)
 ENV = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("check failed:", message, flush=True)
 
 
 def path(name):

@@ -10,22 +10,13 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pe_sample import make_pe  # noqa: E402
+from tool_testing import check, failures, tool_and_work, make_pe  # noqa: E402
 
-TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 if not shutil.which("osslsigncode") or not shutil.which("openssl"):
     print("osslsigncode or openssl missing")
     sys.exit(77)
-shutil.rmtree(WORK, ignore_errors=True)
-os.makedirs(WORK)
+TOOL, WORK = tool_and_work(sys.argv)
 OID = "1.3.6.1.4.1.61529.1.1"
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("check failed:", message, flush=True)
 
 
 def run(*command):

@@ -1,4 +1,4 @@
-"""Small PE32 files for the host tool's tests: a whole header, a section
+"""What the host tool's tests share: small PE32 files, a whole header, a section
 table and data directories inside the file, as osslsigncode and the tool's
 reader expect. make_pe(body) puts body into one section (.text)."""
 import struct
@@ -17,3 +17,31 @@ def make_pe(body=b"\xc3", overlay=b""):
     section = struct.pack("<8sIIIIIIHHI", b".text", len(raw), 0x1000, len(raw), FILE_ALIGN, 0, 0, 0, 0, 0x60000020)
     header = dos + coff + optional + section
     return header + b"\0" * (FILE_ALIGN - len(header)) + raw + overlay
+
+
+# --- What every host tool test shares -------------------------------------------
+# The tests take TOOL WORK on the command line; WORK starts empty.
+failures = []
+
+
+def tool_and_work(argv):
+    import os
+    import shutil
+    tool, work = os.path.abspath(argv[1]), os.path.abspath(argv[2])
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    return tool, work
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("check failed:", message, flush=True)
+
+
+def write(work, name, data):
+    import os
+    path = os.path.join(work, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
