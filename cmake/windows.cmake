@@ -35,7 +35,8 @@ add_library(tembra_win STATIC
     src/ui/manager_window_ops.cpp
     src/ui/manager_dialog.cpp
     src/ui/language_dialog.cpp
-    src/ui/single_instance.cpp)
+    src/ui/single_instance.cpp
+    src/ui/proxy_credentials.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 # Only DLLs that Windows takes from its own folder are imported; wininet,

@@ -14,6 +14,8 @@ constexpr std::size_t STATUS_TEXT_SIZE = 1024;
 constexpr std::size_t INSTALLER_PATH_SIZE = 260;
 // SHA-256 of the installer file as the worker wrote it.
 constexpr std::size_t INSTALLER_DIGEST_SIZE = 32;
+// Proxy user name and password given in a run.
+constexpr std::size_t PROXY_CREDENTIAL_SIZE = 256;
 // Distribution ID buffer prepared by the manager flow.
 constexpr std::size_t DISTRIBUTION_ID_SIZE = 260;
 
@@ -22,6 +24,7 @@ constexpr unsigned WM_DLM_START = 0x400 + 1;     // posted by INIT, both params 
 constexpr unsigned WM_DLM_FINISHED = 0x400 + 2;  // wParam 1 success, 0 failure
 constexpr unsigned WM_DLM_PROGRESS = 0x400 + 3;  // wParam the chunk's result
 constexpr unsigned WM_DLM_RETRYING = 0x400 + 4;  // wParam the ms the worker waits before trying again
+constexpr unsigned WM_DLM_PROXY_CREDENTIALS = 0x400 + 5;  // sent; lParam the HINTERNET a proxy refused (407)
 
 constexpr unsigned TICKER_TIMER_ID = 123;
 constexpr unsigned TICKER_PERIOD_MS = 500;

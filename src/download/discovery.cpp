@@ -31,8 +31,9 @@ static std::int32_t WalkServerChain(const char* server, std::int32_t flag) {
     char* url = g_manager.urlBuffer;
     std::strcpy(url, server);  // fits: checked when the build scrambled it
     const DWORD start = GetTickCount();
+    const std::uint32_t dialogBefore = g_manager.credentialsMs;  // time in the proxy's dialog does not count
     for (int fetches = 0; fetches <= MAX_REDIRECTS_PER_SERVER; ++fetches) {
-        const DWORD spent = GetTickCount() - start;
+        const DWORD spent = GetTickCount() - start - (g_manager.credentialsMs - dialogBefore);
         if (spent >= DISCOVERY_SERVER_MS) return -1;
         const DWORD left = DISCOVERY_SERVER_MS - spent;
         // A failed or overdue fetch leaves an empty text, which has no keys.

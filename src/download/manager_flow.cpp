@@ -95,7 +95,7 @@ void OnManagerRetrying(unsigned waitMs) {
 // without a chunk the window gives the worker up and shows the failure; the
 // worker's late messages are then ignored and the program's end takes it.
 static bool GiveUpStalledDownload(const WindowOps& ops) {
-    if (!g_manager.awaitingWorker ||
+    if (!g_manager.awaitingWorker || g_manager.askingCredentials ||
         GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS + g_manager.retryWaitMs)
         return false;
     OnManagerFinished(ops, 0);

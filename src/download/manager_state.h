@@ -16,6 +16,8 @@ extern char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
 extern char g_statusTextBuffer[STATUS_TEXT_SIZE];
 extern char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
 extern char g_installerPathBuffer[INSTALLER_PATH_SIZE];
+extern char g_proxyUserBuffer[PROXY_CREDENTIAL_SIZE];
+extern char g_proxyPasswordBuffer[PROXY_CREDENTIAL_SIZE];
 
 struct ManagerState {
     void* instance = nullptr;        // HINSTANCE of the program, for string resources
@@ -33,6 +35,11 @@ struct ManagerState {
     // whether the window still waits for it (false once it gave up on it).
     std::uint32_t lastProgressTick = 0;
     std::uint32_t retryWaitMs = 0;  // the worker announced a wait this long from lastProgressTick
+    // The proxy's credential dialog: open now, and the ms it was open in all
+    // (waits on the network do not count that time).
+    bool askingCredentials = false;
+    std::uint32_t credentialsMs = 0;
+    bool proxyDeclined = false;  // the user cancelled it, or the proxy refused three answers
     bool awaitingWorker = false;
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
     // "tembset.exe" from its creation to the installer's start: the HANDLE
@@ -45,6 +52,8 @@ struct ManagerState {
     char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
     char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters
     char* const installerPath = g_installerPathBuffer;          // INSTALLER_PATH_SIZE characters
+    char* const proxyUser = g_proxyUserBuffer;                  // PROXY_CREDENTIAL_SIZE, from the dialog
+    char* const proxyPassword = g_proxyPasswordBuffer;          // PROXY_CREDENTIAL_SIZE
 };
 
 extern ManagerState g_manager;

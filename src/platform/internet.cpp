@@ -23,9 +23,63 @@ HINTERNET OpenInternetRoot() {
 
 // The handle functions below are only reached with a root handle, that is
 // once wininet.dll was loaded.
+ProxyCredentialsFunction g_askProxyCredentials;
+
+static bool ProxyRefused(HINTERNET request) {
+    DWORD status = 0;
+    return QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status == HTTP_STATUS_PROXY_AUTH_REQ;
+}
+
+// The refusal's page goes before the request is sent again (a bounded read:
+// it is a short page, and a proxy that keeps sending is given up on).
+static bool SendAgain(HINTERNET request) {
+    char sink[1024];
+    DWORD count = 0;
+    for (int reads = 0; reads < 64 && ReadInternet(request, sink, sizeof sink, &count) && count != 0; ++reads) {
+    }
+    return WinInet()->HttpSendRequestA(request, nullptr, 0, nullptr, 0) != FALSE;
+}
+
+static bool SetCredential(HINTERNET request, DWORD option, char* text) {
+    return WinInet()->InternetSetOptionA(request, option, text, static_cast<DWORD>(std::strlen(text))) != FALSE;
+}
+
+// What the user typed, as WinINet keeps it, for the run's later requests
+// (each fetch has a root of its own, which does not share it).
+static void RememberCredentials(HINTERNET request) {
+    DWORD size = PROXY_CREDENTIAL_SIZE;
+    if (!WinInet()->InternetQueryOptionA(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser, &size) ||
+        size >= PROXY_CREDENTIAL_SIZE)
+        g_manager.proxyUser[0] = '\0';
+    size = PROXY_CREDENTIAL_SIZE;
+    if (!WinInet()->InternetQueryOptionA(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword, &size) ||
+        size >= PROXY_CREDENTIAL_SIZE)
+        g_manager.proxyUser[0] = g_manager.proxyPassword[0] = '\0';
+}
+
+static void AnswerProxy(HINTERNET request) {
+    if (!ProxyRefused(request)) return;
+    if (g_manager.proxyUser[0] != '\0' && SetCredential(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser) &&
+        SetCredential(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword) &&
+        (!SendAgain(request) || !ProxyRefused(request)))
+        return;
+    // Cancelled, or refused three times: the run asks no more, every later
+    // request fails at the proxy like this one.
+    for (int asked = 0; !g_manager.proxyDeclined && ProxyRefused(request); ++asked) {
+        if (asked == PROXY_ASK_LIMIT || !g_askProxyCredentials || !g_askProxyCredentials(request)) {
+            g_manager.proxyDeclined = true;
+            return;
+        }
+        RememberCredentials(request);
+        if (!SendAgain(request)) return;
+    }
+}
+
 HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers) {
-    return WinInet()->InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
-                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    HINTERNET request = WinInet()->InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
+                                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (request) AnswerProxy(request);
+    return request;
 }
 
 BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count) {
@@ -129,6 +183,24 @@ void GiveUp(FetchJob* job) {
 
 }  // namespace
 
+// Waits for done within deadlineMs, not counting the time the proxy's
+// credential dialog was open. Messages sent to this thread are handled
+// meanwhile: a fetch thread hands that dialog to the window's thread.
+static bool WaitForFetch(HANDLE done, unsigned deadlineMs) {
+    const DWORD start = GetTickCount();
+    const std::uint32_t dialogBefore = g_manager.credentialsMs;
+    for (;;) {
+        const DWORD allowed = deadlineMs + (g_manager.credentialsMs - dialogBefore);
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= allowed) return false;
+        const DWORD woke = MsgWaitForMultipleObjects(1, &done, FALSE, allowed - spent, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0) return true;
+        if (woke == WAIT_FAILED) return WaitForSingleObject(done, allowed - spent) == WAIT_OBJECT_0;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // runs what was sent
+    }
+}
+
 // One try of FetchTextWithin; *answered tells whether the server answered.
 static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
     *answered = false;
@@ -151,7 +223,7 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
     }
     CloseHandle(thread);
     bool ok = false;
-    if (WaitForSingleObject(job->done, deadlineMs) == WAIT_OBJECT_0) {
+    if (WaitForFetch(job->done, deadlineMs)) {
         const DWORD count = job->count <= TEXT_BUFFER_SIZE - 1 ? job->count : 0;
         std::memcpy(text, job->text, count);
         text[count] = '\0';

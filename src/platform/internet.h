@@ -13,8 +13,17 @@ extern const char INTERNET_AGENT[];  // "Tembra Download Manager", the User-Agen
 HINTERNET OpenInternetRoot();
 
 // Opens url on root, always from the origin server and never into the cache,
-// with headers (CR LF terminated lines) added to the request, or none.
+// with headers (CR LF terminated lines) added to the request, or none. A
+// proxy that asks for credentials (407) gets the run's, or the user's through
+// g_askProxyCredentials (up to three times); refused or cancelled, the
+// request is returned with the proxy's 407.
 HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers = nullptr);
+
+// Shows WinINet's credential dialog for request on the window's thread;
+// true when the user gave credentials. Null: no one to ask (as Cancel).
+using ProxyCredentialsFunction = bool (*)(HINTERNET request);
+extern ProxyCredentialsFunction g_askProxyCredentials;
+constexpr int PROXY_ASK_LIMIT = 3;
 
 // WinINet's own calls on handles that OpenInternetRoot and OpenInternetUrl gave.
 BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count);

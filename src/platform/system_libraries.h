@@ -20,7 +20,7 @@ void RestrictDllSearchToSystemFolder();
 
 #define TEMBRA_WININET_FUNCTIONS(X)                                                                      \
     X(InternetOpenA) X(InternetOpenUrlA) X(InternetReadFile) X(InternetCloseHandle) X(InternetSetOptionA) \
-    X(HttpQueryInfoA)
+    X(InternetQueryOptionA) X(HttpQueryInfoA) X(HttpSendRequestA) X(InternetErrorDlg)
 #define TEMBRA_VERSION_FUNCTIONS(X) X(GetFileVersionInfoSizeA) X(GetFileVersionInfoA) X(VerQueryValueA)
 #define TEMBRA_WINMM_FUNCTIONS(X) X(timeBeginPeriod) X(timeEndPeriod)
 #define TEMBRA_WINTRUST_FUNCTIONS(X) \

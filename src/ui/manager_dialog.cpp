@@ -3,10 +3,12 @@
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
 #include "ui/manager_window.h"
+#include "ui/proxy_credentials.h"
 #include "ui/single_instance.h"
 
 static INT_PTR OnInitDialog(HWND dialog) {
     MarkProgramWindow(dialog);
+    EnableProxyCredentials(dialog);
     OnManagerInit(ManagerWindowOps(dialog));
     return TRUE;
 }
@@ -38,7 +40,6 @@ static INT_PTR OnSysCommand(HWND dialog, WPARAM wParam) {
 }
 
 INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(dialog);
@@ -53,6 +54,9 @@ INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return TRUE;
     case WM_DLM_FINISHED:
         OnManagerFinished(ManagerWindowOps(dialog), LOWORD(wParam));
+        return TRUE;
+    case WM_DLM_PROXY_CREDENTIALS:
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, ShowProxyCredentials(dialog, reinterpret_cast<HINTERNET>(lParam)));
         return TRUE;
     case WM_TIMER:
         OnManagerTick(ManagerWindowOps(dialog), LOWORD(wParam));

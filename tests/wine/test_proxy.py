@@ -1,14 +1,18 @@
 """Every request of a run goes through the system's proxy: Debian's squid on
 127.0.0.1 set in the test prefix's Internet Settings, the flow of the manager
 under Wine with its real discovery, info file, worker and installer start.
-The servers see squid's Via header on each request they answer."""
+The servers see squid's Via header on each request they answer. Then squid
+asks for Basic credentials: the real program shows WinINet's dialog, the
+test fills it in from outside, and the whole run uses them; Cancel ends in
+text 3."""
 import os
 import shutil
 import socket
 import subprocess
 import sys
 
-from harness import Route, Site, Wine, check, deadline_poll, finish, free_port, parse_args
+from harness import (STARTED, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
+                     run_to_outcome, use_virtual_desktop)
 
 args = parse_args()
 if not shutil.which("squid"):
@@ -16,20 +20,31 @@ if not shutil.which("squid"):
     sys.exit(77)
 build, work = args.windows_build, args.work
 probe = os.path.join(build, "tembra_probe.exe")
-wine = Wine(args.prefix)
+xvfb = Xvfb(work)
+wine = Wine(args.prefix, display=xvfb.display)
+use_virtual_desktop(wine)
 installer = open(os.path.join(build, "test_installer.exe"), "rb").read() + os.urandom(200000)
 SETTINGS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
 
 
-def start_squid(port):
-    run = os.path.join(work, "squid")
+def start_squid(port, name, credentials=None):
+    """squid on port; with credentials (user, password) it asks for them."""
+    run = os.path.join(work, name)
     os.makedirs(run)
+    access = "http_access allow local"
+    if credentials:
+        hashed = subprocess.run(["openssl", "passwd", "-1", credentials[1]], capture_output=True, text=True,
+                                check=True).stdout.strip()
+        with open(os.path.join(run, "passwords"), "w") as f:
+            f.write(f"{credentials[0]}:{hashed}\n")
+        access = (f"auth_param basic program /usr/lib/squid/basic_ncsa_auth {run}/passwords\n"
+                  "auth_param basic realm tembra-test\nacl users proxy_auth REQUIRED\nhttp_access allow local users")
     os.chmod(run, 0o777)  # squid drops root for its own user
     conf = os.path.join(run, "squid.conf")
     with open(conf, "w") as f:
         f.write(f"""http_port 127.0.0.1:{port}
 acl local src 127.0.0.1
-http_access allow local
+{access}
 http_access deny all
 cache deny all
 access_log stdio:{run}/access.log squid
@@ -48,19 +63,33 @@ shutdown_lifetime 0 seconds
     return proc, run
 
 
+def proxy_settings(port):
+    if port:
+        wine.reg("add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+        wine.reg("add", SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d", f"127.0.0.1:{port}", "/f")
+    else:
+        wine.reg("delete", SETTINGS, "/v", "ProxyEnable", "/f")
+        wine.reg("delete", SETTINGS, "/v", "ProxyServer", "/f")
+
+
+def access_log(run):
+    """(user, address) of each request squid logged (besides the connection
+    that saw it listening)."""
+    return [(f[7], f[6]) for f in (line.split() for line in open(os.path.join(run, "access.log")))
+            if len(f) > 7 and f[6].startswith("http://")]
+
+
 port = free_port()
-squid, run = start_squid(port)
+squid, run = start_squid(port, "squid")
 site = Site(args)
 site.publish("ENG", Route(b"%d\r\nproxied news\r\n" % len(installer)), Route(installer))
 folder = os.path.join(work, "downloads")
 os.makedirs(folder)
-wine.reg("add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
-wine.reg("add", SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d", f"127.0.0.1:{port}", "/f")
+proxy_settings(port)
 try:
     code, out, err = wine.run(probe, ["flow", "ENG", "-"], cwd=folder)
 finally:
-    wine.reg("delete", SETTINGS, "/v", "ProxyEnable", "/f")
-    wine.reg("delete", SETTINGS, "/v", "ProxyServer", "/f")
+    proxy_settings(None)
 ops = [line[3:] for line in out.splitlines() if line.startswith("op=")]
 check(code == 0 and ops[-1:] == ["end:1"], f"through the proxy the installer started: {ops[-3:]} {err[-200:]}")
 check(open(os.path.join(folder, "tembset.exe"), "rb").read() == installer, "byte for byte the served one")
@@ -70,9 +99,50 @@ direct = [path for path, headers in answered if "squid" not in headers.get("Via"
 check(not direct, f"every request came through squid: {direct}")
 squid.terminate()
 squid.wait(30)
-# (Besides the connection that saw squid listening.)
-logged = [line.split()[6] for line in open(os.path.join(run, "access.log"))
-          if len(line.split()) > 6 and line.split()[6].startswith("http://")]
+logged = access_log(run)
 check(len(logged) == 4, f"squid logged each of them: {logged}")
 site.close()
+
+# --- A proxy that asks for credentials ---------------------------------------------------
+DIALOG = "Enter Network Password"  # WinINet's own (Wine's caption)
+auto = Automation(wine, build, work)
+port = free_port()
+squid, run = start_squid(port, "squid-auth", ("tester", "s3cret"))
+
+
+def edit_controls():
+    state = auto.raw("state", DIALOG)
+    return [int(line.split()[0][8:]) for line in state.splitlines()
+            if line.startswith("control=") and "class=Edit" in line]
+
+
+for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("cancel", None, 3)]:
+    site = Site(args)
+    site.publish("ENG", Route(b"%d\r\nproxied news\r\n" % len(installer)), Route(installer))
+    folder = os.path.join(work, case)
+    os.makedirs(folder)
+    shutil.copy(os.path.join(build, "tembra.exe"), folder)
+    proxy_settings(port)
+    try:
+        process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, log=os.path.join(folder, "wine.log"))
+        auto.choose()
+        check(auto.wait_for(DIALOG), f"{case}: WinINet's credential dialog appears")
+        if answer:
+            user_box, password_box = edit_controls()[:2]
+            auto("settext", DIALOG, str(user_box), answer[0])
+            auto("settext", DIALOG, str(password_box), answer[1])
+            auto("click", DIALOG, "1")
+        else:
+            auto("click", DIALOG, "2")
+        run_to_outcome(auto, process, folder, outcome, 60, case)
+    finally:
+        proxy_settings(None)
+    site.close()
+squid.terminate()
+squid.wait(30)
+users = {user for user, _ in access_log(run)}
+addresses = [address for user, address in access_log(run) if user == "tester"]
+check(len(addresses) == 4 and "/redirect" in addresses[1] and addresses[3].endswith(".exe"),
+      f"with the credentials given once, every request of the run passed: {addresses}")
+check(users <= {"tester", "-"}, f"only the test user got through: {users}")
 finish()

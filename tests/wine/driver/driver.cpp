@@ -108,6 +108,16 @@ int Click(char** args) {
     return 0;
 }
 
+// settext TITLE ID TEXT: puts TEXT into a control, as typing would.
+int SetText(char** args) {
+    HWND control = GetDlgItem(Required(args[0]), atoi(args[1]));
+    DWORD_PTR result = 0;
+    const bool set = control && SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(args[2]),
+                                                    SMTO_ABORTIFHUNG, 5000, &result);
+    printf("set=%d\n", set ? 1 : 0);
+    return 0;
+}
+
 // command TITLE ID: posts WM_COMMAND with ID to the dialog.
 int Command(char** args) {
     HWND window = Required(args[0]);
@@ -165,6 +175,7 @@ struct DriverCommand {
 const DriverCommand kCommands[] = {
     {"find", 2, Find},   {"gone", 2, Gone},       {"state", 1, State},         {"click", 2, Click},
     {"command", 2, Command}, {"key", 2, Key},     {"syscommand", 2, SysCommand}, {"watch", 3, Watch},
+    {"settext", 3, SetText},
 };
 
 }  // namespace
