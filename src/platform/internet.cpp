@@ -124,7 +124,7 @@ struct FetchJob {
     volatile LONG state;       // FETCH_*
     HINTERNET root;
     HANDLE done;
-    BOOL answered;  // the request was opened: the server answered
+    BOOL answered;  // a status line came: the server answered
     BOOL ok;
     DWORD count;
     char url[TEXT_BUFFER_SIZE];
@@ -153,7 +153,10 @@ DWORD WINAPI FetchThread(void* parameter) {
     bool owner = true;
     if (EnterCall(job)) {
         request = OpenInternetUrl(job->root, job->url);
-        job->answered = request != nullptr;
+        // A request handle alone is no answer: Wine gives one for a
+        // connection reset before any status line.
+        DWORD status = 0;
+        job->answered = request && QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
         owner = LeaveCall(job);
         if (owner && request && EnterCall(job)) {
             job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);

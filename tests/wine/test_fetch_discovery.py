@@ -1,6 +1,10 @@
 """FetchText and DiscoverDownloadBase under Wine against HTTP servers on
 127.0.0.1 that play the configuration servers at the build's addresses."""
 import os
+import socket
+import struct
+import threading
+import time
 import urllib.parse
 
 from harness import (Route, TestServer, Wine, check, finish, free_port, parse_args, parse_probe,
@@ -29,6 +33,31 @@ result = probe_run("fetch", f"http://127.0.0.1:{free_port()}/nothing-listens", o
 check(result.get("result") == "0", f"unreachable address gives false: {result}")
 check(result.get("length") == "0" and result.get("terminated") == "1", f"and an empty text: {result}")
 
+# A server that resets the first connection before any answer, then answers:
+# the fetch is tried once more, after 2 s. An answer is never asked twice.
+resets = socket.create_server(("127.0.0.1", 0))
+seen = []
+
+
+def reset_first_then_answer():
+    for number in range(2):
+        conn, _ = resets.accept()
+        seen.append(time.monotonic())
+        conn.recv(65536)
+        if number == 0:
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        else:
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nagain")
+        conn.close()
+
+
+threading.Thread(target=reset_first_then_answer, daemon=True).start()
+result = probe_run("fetch", f"http://127.0.0.1:{resets.getsockname()[1]}/reset", out_name)
+check(result.get("result") == "1" and open(out_file, "rb").read() == b"again",
+      f"a reset before the answer: asked again, and the second answer is the text: {result}")
+check(len(seen) == 2 and seen[1] - seen[0] >= 1.9, f"the second try 2 s after the first: {seen}")
+resets.close()
+
 result = probe_run("fetch", server.url("/long"), out_name)
 fetched = open(out_file, "rb").read()
 check(result.get("result") == "1", f"long body: {result}")
@@ -39,6 +68,7 @@ print(f"long body of {len(long_body)} bytes: one read kept {len(fetched)}")
 
 result = probe_run("fetch", server.url("/missing"), out_name)
 check(result.get("result") == "1", f"a 404 page is read like any body: {result}")
+check(server.paths().count("/missing") == 1, "and asked once")
 check(open(out_file, "rb").read() == b"<html>not found</html>", "the error page is the text")
 
 result = probe_run("fetch", server.url("/small"), out_name)
