@@ -10,6 +10,7 @@
 #include "download/transfer_settings.h"
 #include "install/installer_file.h"
 #include "platform/internet.h"
+#include "platform/network_timeouts.h"
 #include "platform/read_pacing.h"
 
 // A full message queue (10,000 posts on Windows) refuses posts. Progress
@@ -41,7 +42,7 @@ static int TransferWithRetries(HWND window, HINTERNET root, const char* address,
         if (result == AttemptResult::Done) return 1;
         if (result == AttemptResult::Failed || attempt == MAX_DOWNLOAD_ATTEMPTS) return 0;
         if (attempt == 1) retryingSince = GetTickCount();
-        const unsigned wait = RetryDelayMs(attempt, state.retryAfterSeconds, JitterMs());
+        const unsigned wait = RetryDelayMs(attempt, state.retryAfterSeconds, JitterMs()) / RETRY_WAIT_DIVISOR;
         if (GetTickCount() - retryingSince + wait > RETRY_BUDGET_MS) return 0;
         ReportToWindow(window, WM_DLM_RETRYING, wait);
         Sleep(wait);

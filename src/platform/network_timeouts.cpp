@@ -10,10 +10,12 @@ const unsigned RECEIVE_TIMEOUT_MS = 3000;
 const unsigned FETCH_DEADLINE_MS = 3000;
 const unsigned DISCOVERY_SERVER_MS = 5000;
 const unsigned DOWNLOAD_STALL_MS = 3000;
+const unsigned RETRY_WAIT_DIVISOR = 10;
 #else
 const unsigned CONNECT_TIMEOUT_MS = 15000;
 const unsigned RECEIVE_TIMEOUT_MS = 30000;
 const unsigned FETCH_DEADLINE_MS = 30000;
 const unsigned DISCOVERY_SERVER_MS = 45000;
 const unsigned DOWNLOAD_STALL_MS = 30000;
+const unsigned RETRY_WAIT_DIVISOR = 1;
 #endif

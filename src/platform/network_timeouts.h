@@ -8,3 +8,4 @@ extern const unsigned RECEIVE_TIMEOUT_MS;    // WinINet: sending, or waiting for
 extern const unsigned FETCH_DEADLINE_MS;     // one configuration answer or info file, as a whole
 extern const unsigned DISCOVERY_SERVER_MS;   // one configuration server's chain of redirects
 extern const unsigned DOWNLOAD_STALL_MS;     // the installer transfer without a byte arriving
+extern const unsigned RETRY_WAIT_DIVISOR;    // the waits between download attempts, divided by this
