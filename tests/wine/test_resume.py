@@ -175,6 +175,7 @@ start = int(asked[len("bytes="):-1]) if asked.startswith("bytes=") and asked.end
 check(start == cut, f"reset: the retry asks for the rest, from {start} (cut at {cut}): {second}")
 check(second.get("if-range", "").startswith('"'), f"reset: with If-Range and the first answer's ETag: {second}")
 check(relay.exe_body_bytes <= len(body) + 64 * 1024, f"reset: {relay.exe_body_bytes} bytes sent for {len(body)}")
+print(f"cut at {cut}, resumed from {start}, {relay.exe_body_bytes} bytes sent for {len(body)}")
 check(any(op.startswith("retrying:") for op in ops), "reset: the window is told of the wait")
 
 # The server ignores Range, or the file changed in between: the file starts
@@ -199,6 +200,7 @@ ops, relay, folder, took = run("reset-every-time", body, [("reset", 256 * 1024)]
 check(ops[-2:] == ["status:" + STATUS_TEXTS[5], "showOk"], f"every attempt reset: text 5: {ops[-3:]}")
 check(len(relay.exe_requests) == 4, f"after 4 attempts: {len(relay.exe_requests)}")
 check(took < 75, f"within 75 s: {took:.0f} s")
+print(f"reset on every attempt: text 5 after {took:.1f} s, waits {[w for w in (int(op[9:]) for op in ops if op.startswith('retrying:'))]} ms")
 waits = [int(op[9:]) for op in ops if op.startswith("retrying:")]
 check(len(waits) == 3 and all(lo <= w < lo + 1000 for w, lo in zip(waits, (2000, 4000, 8000))),
       f"waits of 2, 4 and 8 s, plus up to 1 s: {waits}")
