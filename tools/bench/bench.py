@@ -10,7 +10,12 @@ byte) and downloads each, interleaved round by round, with:
   bound     a bare WinINet loop: 4 KiB reads with the 1 ms sleep (the design)
   posts     the bound plus a posted message per read, pumped by another thread
   nosleep   the same loop without the sleep
+  timer     the bound with posts, pausing on a high-resolution waitable
+            timer as the program's worker does where the system has one
   curl      native curl
+  fastbound the bare loop as the fast build runs: 64 KiB reads, no pause,
+            a post per read
+  fasthash  that loop hashing each read with SHA-256, as the worker does
   fast      the program built for fast lines (64 KiB reads, no pause: the
             windows-fast preset)
   fast 12M, curl 12M, fast 100M, curl 100M
@@ -46,11 +51,16 @@ TICKS = os.sysconf("SC_CLK_TCK")
 # Contenders: name -> (how it downloads, nginx limit_rate or None). nginx's
 # "m" is MiB.
 CONTENDERS = {
-    "program": ("program", None), "bound": ("bound", None), "posts": ("posts", None),
-    "nosleep": ("nosleep", None), "curl": ("curl", None), "fast": ("fast", None),
+    "program": ("program", None), "bound": ("bound", None), "posts": ("posts", None), "timer": ("timer", None),
+    "nosleep": ("nosleep", None), "curl": ("curl", None), "fastbound": ("fastbound", None),
+    "fasthash": ("fasthash", None), "fast": ("fast", None),
     "fast 12M": ("fast", "12m"), "curl 12M": ("curl", "12m"),
     "fast 100M": ("fast", "100m"), "curl 100M": ("curl", "100m"),
 }
+
+
+BARE_OPTIONS = {"nosleep": ["nosleep"], "posts": ["post"], "timer": ["post", "timer"],
+                "fastbound": ["nosleep", "post", "65536"], "fasthash": ["nosleep", "post", "hash", "65536"]}
 
 
 def task_cpu(pid):
@@ -154,7 +164,7 @@ class Bench:
             subprocess.run(["curl", "-s", "--noproxy", "*", "-o", target, url], check=True)
         else:
             self.wine.run(os.path.join(self.build, "bare_download.exe"),
-                          [url, "tembset.exe"] + ({"nosleep": ["nosleep"], "posts": ["post"]}.get(kind, [])), cwd=folder)
+                          [url, "tembset.exe"] + BARE_OPTIONS.get(kind, []), cwd=folder)
         return self.installer_time(site, before), target, {}
 
     def measure_start(self, program, title, folder):
@@ -232,7 +242,8 @@ class Bench:
                 speeds = [s for s, _ in results.get((kind, size), [])]
                 if speeds:
                     print(f"    {kind:10} {medians[kind, size]:8.2f} ({min(speeds):.2f}-{max(speeds):.2f})")
-            for a, b in (("program", "bound"), ("program", "posts"), ("fast", "curl"),
+            for a, b in (("program", "bound"), ("program", "posts"), ("program", "timer"), ("fast", "fastbound"), ("fast", "fasthash"),
+                         ("fastbound", "curl"), ("fast", "curl"),
                          ("fast 12M", "curl 12M"), ("fast 100M", "curl 100M")):
                 if medians.get((a, size)) and medians.get((b, size)):
                     print(f"    {a} / {b}: {medians[a, size] / medians[b, size]:.3f}")
