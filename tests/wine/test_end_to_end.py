@@ -4,6 +4,7 @@ servers on 127.0.0.1."""
 import os
 import subprocess
 
+from display_dpi import system_dpi
 from harness import (STATUS_TEXTS, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args,
                      parse_probe, previous_installation, read_cache, unescape)
 
@@ -138,13 +139,15 @@ capture(CHOOSER, "language-chooser") if wait_for(CHOOSER) else None
 preselected = choose()
 check(preselected == [1017], f"'&English' preselected: {preselected}")
 views = []
+progress_96 = window_96 = None
 if wait_for(MANAGER):
     check(deadline_poll(lambda: (status_text() or "").startswith("News"), 30), "the news text is shown")
     _, out = driver("state", MANAGER)
     progress = controls(out).get(1003)
     window_rect, rows = capture(MANAGER, "manager-mid-download")
     if rows and progress:
-        check_progress_pixels(window_rect, rows, tuple(int(v) for v in progress["rect"].split(",")))
+        progress_96, window_96 = tuple(int(v) for v in progress["rect"].split(",")), window_rect
+        check_progress_pixels(window_rect, rows, progress_96)
     _, out = driver("watch", MANAGER, "1001", "60000")
     views = [unescape(line[5:]) for line in out.splitlines() if line.startswith("seen=")]
 news_views = {v for v in views if v.startswith("News")}
@@ -271,6 +274,35 @@ if wait_for(MANAGER):
 check(run.wait(30) == 0, "command 1 during the download ends the process with 0")
 check(len(run.file("tembset.exe") or b"") < len(slow), "it ended before the download did")
 site.close()
+
+# --- At 144 DPI: both dialogs laid out at the system DPI, the bar drawn at its control's size
+def grown(at_96, at_144):
+    """Width and height of a rectangle at 144 DPI about 1.5 times those at 96."""
+    sizes = [(r[2] - r[0], r[3] - r[1]) for r in (at_96, at_144)]
+    return all(1.3 <= big / small <= 1.7 for small, big in zip(*sizes)), sizes
+
+
+with system_dpi(wine, 144):
+    site = Site(args)
+    body = installer + os.urandom(2 * 1024 * 1024)
+    site.publish("ENG", Route(b"%d\r\n" % len(body) + news), Route(body, chunks=[65536] * 40, delay=0.12))
+    run = Run("at-144-dpi")
+    chooser_rect, _ = capture(CHOOSER, "language-chooser-144dpi") if wait_for(CHOOSER) else (None, None)
+    choose()
+    if wait_for(MANAGER):
+        # Mid-download, as the picture at 96 DPI: about half of the segments.
+        check(deadline_poll(lambda: len(run.file("tembset.exe") or b"") >= len(body) // 2, 60), "half downloaded")
+        _, out = driver("state", MANAGER)
+        progress = tuple(int(v) for v in controls(out).get(1003, {}).get("rect", "0,0,0,0").split(","))
+        window_rect, rows = capture(MANAGER, "manager-mid-download-144dpi")
+        if rows:
+            check_progress_pixels(window_rect, rows, progress)
+        if progress_96:
+            check(grown(progress_96, progress)[0], f"144 DPI: the progress control grows: {grown(progress_96, progress)[1]}")
+            check(grown(window_96, window_rect)[0], f"144 DPI: the manager window grows: {grown(window_96, window_rect)[1]}")
+        driver("command", MANAGER, "1")
+    check(run.wait(30) == 0, "144 DPI: command 1 during the download ends the process with 0")
+    site.close()
 
 print("screenshots:", ", ".join(sorted(os.listdir(screenshots))))
 finish()

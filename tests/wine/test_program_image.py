@@ -49,5 +49,9 @@ except ElementTree.ParseError as error:
 level = manifest.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel") if manifest is not None else None
 check("24" in types and level is not None and level.get("level") == read_cache(args.windows_build, "TEMBRA_EXECUTION_LEVEL")
       and level.get("uiAccess") == "false", f"manifest (type 24) asks for the execution level of the build: {types}")
+# System DPI aware, so that Windows does not stretch the windows (blurry).
+aware = manifest.find(".//{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+                      "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware") if manifest is not None else None
+check(aware is not None and aware.text.strip() == "true", "the manifest declares the program system DPI aware")
 check("16" not in types and result.get("version_info") == "0", f"no version resource: {sorted(types)}")
 finish()

@@ -2,12 +2,18 @@
 // WinINet request with the program's flags, 4,096-byte reads into a file,
 // a 1 ms sleep after each read unless "nosleep" is given, at a 1 ms timer
 // resolution. "post" also posts a message per read to a window that another
-// thread pumps, as the program's worker reports each chunk.
-//   bare_download URL OUTFILE [nosleep|post]
+// thread pumps, as the program's worker reports each chunk. "timer" pauses
+// on a high-resolution waitable timer instead of Sleep, where the system
+// has one. "hash" feeds each read to a SHA-256 hash, as the program checks
+// what it downloaded. A number is the read size instead of 4,096 (up to
+// 262,144).
+//   bare_download URL OUTFILE [nosleep] [post] [timer] [hash] [READSIZE]
 #include <windows.h>
+#include <wincrypt.h>
 #include <wininet.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 static HWND g_window;
@@ -22,13 +28,28 @@ static DWORD WINAPI Pump(void* ready) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
-    const bool sleep = !(argc > 3 && std::strcmp(argv[3], "nosleep") == 0);
-    const bool post = argc > 3 && std::strcmp(argv[3], "post") == 0;
+    bool sleep = true, post = false, timer = false, hash = false;
+    DWORD readSize = 4096;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "nosleep") == 0) sleep = false;
+        else if (std::strcmp(argv[i], "post") == 0) post = true;
+        else if (std::strcmp(argv[i], "timer") == 0) timer = true;
+        else if (std::strcmp(argv[i], "hash") == 0) hash = true;
+        else readSize = static_cast<DWORD>(std::atoi(argv[i]));
+    }
+    if (readSize == 0 || readSize > 262144) return 2;
+    HANDLE waitable = timer ? CreateWaitableTimerExW(nullptr, nullptr, 0x2 /* HIGH_RESOLUTION */, TIMER_ALL_ACCESS)
+                            : nullptr;
     if (post) {
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         CreateThread(nullptr, 0, Pump, ready, 0, nullptr);
         WaitForSingleObject(ready, INFINITE);
     }
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH digest = 0;
+    if (hash && !(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+                  CryptCreateHash(provider, CALG_SHA_256, 0, 0, &digest)))
+        return 1;
     timeBeginPeriod(1);
     HINTERNET root = InternetOpenA("Tembra Download Manager", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     HINTERNET request = root ? InternetOpenUrlA(root, argv[1], nullptr, 0,
@@ -36,14 +57,19 @@ int main(int argc, char** argv) {
                              : nullptr;
     FILE* out = std::fopen(argv[2], "wb");
     if (!request || !out) return 1;
-    static char chunk[4096];
+    static char chunk[262144];
     DWORD count = 0;
     BOOL ok;
     do {
         count = 0;
-        ok = InternetReadFile(request, chunk, sizeof chunk, &count);
-        if (sleep) Sleep(1);
+        ok = InternetReadFile(request, chunk, readSize, &count);
+        LARGE_INTEGER due;
+        due.QuadPart = -10000;  // 1 ms, relative
+        if (sleep && !(waitable && SetWaitableTimer(waitable, &due, 0, nullptr, nullptr, FALSE) &&
+                       WaitForSingleObject(waitable, 100) == WAIT_OBJECT_0))
+            Sleep(1);
         std::fwrite(chunk, 1, count, out);
+        if (digest && count) CryptHashData(digest, reinterpret_cast<BYTE*>(chunk), count, 0);
         if (post) PostMessageA(g_window, WM_USER + 3, 1, 0);
     } while (ok && count);
     std::fclose(out);

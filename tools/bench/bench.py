@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Download benchmark: the program beside the best its design allows.
 
-    tools/bench/run.sh [--rounds N] [--sizes 1,16,64]
+    tools/bench/run.sh [--rounds N] [--sizes 1,16,64] [--kinds fast,curl,...]
 
 Serves installers of 1, 16 and 64 MiB with nginx on 127.0.0.1 (a 64 KiB
 send buffer, so that nginx's $request_time ends when the client has the last
@@ -10,10 +10,21 @@ byte) and downloads each, interleaved round by round, with:
   bound     a bare WinINet loop: 4 KiB reads with the 1 ms sleep (the design)
   posts     the bound plus a posted message per read, pumped by another thread
   nosleep   the same loop without the sleep
+  timer     the bound with posts, pausing on a high-resolution waitable
+            timer as the program's worker does where the system has one
   curl      native curl
+  fastbound the bare loop as the fast build runs: 64 KiB reads, no pause,
+            a post per read
+  fasthash  that loop hashing each read with SHA-256, as the worker does
+  fast      the program built for fast lines (64 KiB reads, no pause: the
+            windows-fast preset)
+  fast 12M, curl 12M, fast 100M, curl 100M
+            the fast program and curl from an nginx that sends the installer
+            at a line rate of 12 or 100 MiB/s (limit_rate)
 Every downloaded file's SHA-256 is checked against the publish manifest. It
-prints MiB/s (median, min-max), the ratio program/bound, the CPU per MiB of
-the program's user-interface thread and download worker (/proc task stats),
+prints MiB/s (median, min-max), the ratios program/bound and fast/curl at
+each line rate, the CPU per MiB of both programs' user-interface thread and
+download worker (/proc task stats),
 peak memory and start time next to a trivial dialog program under Wine, and
 the size of the executable.
 """
@@ -37,6 +48,19 @@ from serve_site import Site  # noqa: E402
 DOWNLOAD_PORT = 18464
 MIB = 1024 * 1024
 TICKS = os.sysconf("SC_CLK_TCK")
+# Contenders: name -> (how it downloads, nginx limit_rate or None). nginx's
+# "m" is MiB.
+CONTENDERS = {
+    "program": ("program", None), "bound": ("bound", None), "posts": ("posts", None), "timer": ("timer", None),
+    "nosleep": ("nosleep", None), "curl": ("curl", None), "fastbound": ("fastbound", None),
+    "fasthash": ("fasthash", None), "fast": ("fast", None),
+    "fast 12M": ("fast", "12m"), "curl 12M": ("curl", "12m"),
+    "fast 100M": ("fast", "100m"), "curl 100M": ("curl", "100m"),
+}
+
+
+BARE_OPTIONS = {"nosleep": ["nosleep"], "posts": ["post"], "timer": ["post", "timer"],
+                "fastbound": ["nosleep", "post", "65536"], "fasthash": ["nosleep", "post", "hash", "65536"]}
 
 
 def task_cpu(pid):
@@ -65,6 +89,7 @@ class Bench:
     def __init__(self, args):
         self.args = args
         self.build = os.path.abspath(args.windows_build)
+        self.fast_build = os.path.abspath(args.fast_build)
         self.work = os.path.abspath(args.work)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
@@ -89,20 +114,25 @@ class Bench:
             self.trees[size] = tree
             manifest = json.load(open(os.path.join(tree, "manifest.json")))
             self.digests[size] = {f["path"]: f["sha256"] for f in manifest["files"]}
+        if any(k.startswith("fast") for k in self.args.kinds):
+            # One published tree serves both programs: they must look for the same servers.
+            fast = tuple(read_cache(self.fast_build, f"TEMBRA_{n}_SERVER") for n in ("PRIMARY", "FALLBACK"))
+            if fast != (primary, fallback):
+                sys.exit(f"bench: {self.fast_build} has other servers than {self.build}: {fast}")
         ports = [int(u.rsplit(":", 1)[1].split("/")[0]) for u in (primary, fallback)]
         return ports
 
-    def serve(self, size, ports):
-        return Site(self.trees[size], ports + [DOWNLOAD_PORT], run_dir=os.path.join(self.work, f"nginx-{size}"),
-                    sndbuf="64k")
+    def serve(self, size, ports, rate):
+        return Site(self.trees[size], ports + [DOWNLOAD_PORT], sndbuf="64k", rate=rate,
+                    run_dir=os.path.join(self.work, f"nginx-{size}-{rate or 'unlimited'}"))
 
     def installer_time(self, site, count_before):
         rows = [r for r in site.timings()[count_before:] if r[0].endswith(".exe") and r[1] == 200]
         return rows[-1][3] if rows else None
 
-    def run_program(self, size, site, folder):
+    def run_program(self, build, site, folder):
         os.makedirs(folder)
-        shutil.copy(os.path.join(self.build, "tembra.exe"), os.path.join(folder, "tembra.exe"))
+        shutil.copy(os.path.join(build, "tembra.exe"), os.path.join(folder, "tembra.exe"))
         before = len(site.timings())
         process = self.wine.start(os.path.join(folder, "tembra.exe"), cwd=folder)
         self.auto.choose()
@@ -134,7 +164,7 @@ class Bench:
             subprocess.run(["curl", "-s", "--noproxy", "*", "-o", target, url], check=True)
         else:
             self.wine.run(os.path.join(self.build, "bare_download.exe"),
-                          [url, "tembset.exe"] + ({"nosleep": ["nosleep"], "posts": ["post"]}.get(kind, [])), cwd=folder)
+                          [url, "tembset.exe"] + BARE_OPTIONS.get(kind, []), cwd=folder)
         return self.installer_time(site, before), target, {}
 
     def measure_start(self, program, title, folder):
@@ -166,25 +196,17 @@ class Bench:
         use_virtual_desktop(self.wine)
         self.auto = Automation(self.wine, self.build, self.work)
         results = {}  # (kind, size) -> list of (MiB/s, extra)
-        kinds = ["program", "bound", "posts", "nosleep", "curl"]
+        kinds = self.args.kinds
+        rates = list(dict.fromkeys(CONTENDERS[k][1] for k in kinds))
         try:
             for round_number in range(self.args.rounds):
                 for size in self.args.sizes:
-                    site = self.serve(size, ports)
                     self.exe_name = next(p for p in self.digests[size] if p.endswith("_ENG.exe")).rsplit("/", 1)[1]
-                    for kind in kinds:
-                        folder = os.path.join(self.work, f"r{round_number}-{size}-{kind}")
-                        if kind == "program":
-                            seconds, target, extra = self.run_program(size, site, folder)
-                        else:
-                            seconds, target, extra = self.run_native(kind, size, site, folder)
-                        data = open(target, "rb").read() if os.path.exists(target) else b""
-                        if hashlib.sha256(data).hexdigest() not in self.digests[size].values() or not seconds:
-                            print(f"round {round_number}: {kind} {size} MiB: wrong or missing download", flush=True)
-                            continue
-                        results.setdefault((kind, size), []).append((size / seconds, extra))
-                        os.remove(target)
-                    site.stop()
+                    for rate in rates:
+                        site = self.serve(size, ports, rate)
+                        for kind in (k for k in kinds if CONTENDERS[k][1] == rate):
+                            self.run_one(round_number, size, site, kind, results)
+                        site.stop()
                 print(f"round {round_number + 1} of {self.args.rounds} done", flush=True)
             start = {name: self.measure_start(program, title, os.path.join(self.work, "start-" + name))
                      for name, program, title in (
@@ -195,24 +217,44 @@ class Bench:
             self.xvfb.stop()
         self.report(results, kinds, start)
 
+    def run_one(self, round_number, size, site, kind, results):
+        how = CONTENDERS[kind][0]
+        folder = os.path.join(self.work, f"r{round_number}-{size}-{kind.replace(' ', '-')}")
+        if how in ("program", "fast"):
+            seconds, target, extra = self.run_program(self.build if how == "program" else self.fast_build, site, folder)
+        else:
+            seconds, target, extra = self.run_native(how, size, site, folder)
+        data = open(target, "rb").read() if os.path.exists(target) else b""
+        if hashlib.sha256(data).hexdigest() not in self.digests[size].values() or not seconds:
+            print(f"round {round_number}: {kind} {size} MiB: wrong or missing download", flush=True)
+            return
+        results.setdefault((kind, size), []).append((size / seconds, extra))
+        os.remove(target)
+
     def report(self, results, kinds, start):
         print(f"\nDownload speed, MiB/s: median (min-max) over {self.args.rounds} interleaved rounds")
-        print(f"{'size':>7}  " + "  ".join(f"{k:>19}" for k in kinds) + "  program/bound  program/posts")
+        medians = {}
+        for (kind, size), runs in results.items():
+            medians[kind, size] = statistics.median(s for s, _ in runs)
         for size in self.args.sizes:
-            cells, medians = [], {}
+            print(f"{size:>4} MiB")
             for kind in kinds:
                 speeds = [s for s, _ in results.get((kind, size), [])]
-                medians[kind] = statistics.median(speeds) if speeds else None
-                cells.append(f"{medians[kind]:6.2f} ({min(speeds):5.2f}-{max(speeds):5.2f})" if speeds else " " * 19)
-            ratio = lambda other: medians["program"] / medians[other] if medians["program"] and medians[other] else 0
-            print(f"{size:>4} MiB  " + "  ".join(cells) + f"  {ratio('bound'):13.3f}  {ratio('posts'):13.3f}")
-        print("\nThe program's threads, CPU ms per MiB downloaded (median)")
-        for size in self.args.sizes:
-            runs = [extra for _, extra in results.get(("program", size), [])]
-            if runs:
-                ui = statistics.median(r["ui"] for r in runs) * 1000 / size
-                worker = statistics.median(r["worker"] for r in runs) * 1000 / size
-                print(f"{size:>4} MiB  user-interface thread {ui:7.2f}   download worker {worker:7.2f}")
+                if speeds:
+                    print(f"    {kind:10} {medians[kind, size]:8.2f} ({min(speeds):.2f}-{max(speeds):.2f})")
+            for a, b in (("program", "bound"), ("program", "posts"), ("program", "timer"), ("fast", "fastbound"), ("fast", "fasthash"),
+                         ("fastbound", "curl"), ("fast", "curl"),
+                         ("fast 12M", "curl 12M"), ("fast 100M", "curl 100M")):
+                if medians.get((a, size)) and medians.get((b, size)):
+                    print(f"    {a} / {b}: {medians[a, size] / medians[b, size]:.3f}")
+        print("\nThe programs' threads, CPU ms per MiB downloaded (median)")
+        for kind in kinds:
+            for size in self.args.sizes:
+                runs = [extra for _, extra in results.get((kind, size), []) if extra]
+                if runs:
+                    ui = statistics.median(r["ui"] for r in runs) * 1000 / size
+                    worker = statistics.median(r["worker"] for r in runs) * 1000 / size
+                    print(f"  {kind:10} {size:>4} MiB  user-interface thread {ui:7.2f}   download worker {worker:7.2f}")
         rss = [extra["rss"] for (kind, _), runs in results.items() if kind == "program" for _, extra in runs]
         print("\nStart to the first window and peak resident set under Wine")
         for name, (seconds, start_rss) in start.items():
@@ -226,12 +268,18 @@ class Bench:
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--windows-build", default=os.path.join(ROOT, "build", "windows"))
+    parser.add_argument("--fast-build", default=os.path.join(ROOT, "build", "windows-fast"))
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "host", "tembra_tool"))
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench", "run"))
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--sizes", default="1,16,64")
+    parser.add_argument("--kinds", default=",".join(CONTENDERS), help="contenders to run, comma-separated")
     args = parser.parse_args()
     args.sizes = [int(s) for s in args.sizes.split(",")]
+    args.kinds = [k.strip() for k in args.kinds.split(",")]
+    unknown = [k for k in args.kinds if k not in CONTENDERS]
+    if unknown:
+        parser.error(f"unknown contenders {unknown}; known: {', '.join(CONTENDERS)}")
     for name in list(os.environ):
         if name.lower().endswith("_proxy"):
             del os.environ[name]
