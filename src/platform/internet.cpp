@@ -154,11 +154,12 @@ DWORD WINAPI FetchThread(void* parameter) {
     if (EnterCall(job)) {
         request = OpenInternetUrl(job->root, job->url);
         // A request handle alone is no answer: Wine gives one for a
-        // connection reset before any status line.
+        // connection reset before any status line, and then reads nothing
+        // from it successfully. Without a status line nothing is read.
         DWORD status = 0;
         job->answered = request && QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
         owner = LeaveCall(job);
-        if (owner && request && EnterCall(job)) {
+        if (owner && job->answered && EnterCall(job)) {
             job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
             owner = LeaveCall(job);
         }
