@@ -230,6 +230,31 @@ class TestServer:
         self.httpd.server_close()
 
 
+def serve_connections(sock, serve):
+    """Accepts on sock until it is closed, each connection handed to
+    serve(conn) on a thread of its own."""
+    def accept():
+        while True:
+            try:
+                conn, _ = sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=serve, args=(conn,), daemon=True).start()
+    threading.Thread(target=accept, daemon=True).start()
+
+
+def read_request_head(conn):
+    """The request's bytes up to and including its blank line; None when the
+    connection ends first."""
+    request = b""
+    while b"\r\n\r\n" not in request:
+        piece = conn.recv(65536)
+        if not piece:
+            return None
+        request += piece
+    return request
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -11,7 +11,8 @@ import time
 import urllib.parse
 
 from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, finish, parse_args, parse_probe,
-                     previous_installation, read_cache, run_to_outcome, scramble, use_virtual_desktop)
+                     previous_installation, read_cache, read_request_head, run_to_outcome, scramble, serve_connections,
+                     use_virtual_desktop)
 
 args = parse_args()
 build = args.windows_build
@@ -44,28 +45,17 @@ class FaultServer:
         self.sock.bind(("127.0.0.1", port))
         self.sock.listen(32)
         self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
+        serve_connections(self.sock, self._serve)
 
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
 
-    def _accept(self):
-        while not self.stopping.is_set():
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
     def _serve(self, conn):
         with conn:
-            request = b""
             try:
-                while b"\r\n\r\n" not in request:
-                    piece = conn.recv(4096)
-                    if not piece:
-                        return
-                    request += piece
+                request = read_request_head(conn)
+                if request is None:
+                    return
                 path = request.split(b" ")[1].decode("latin-1")
                 self.requests.append(path)
                 self.routes.get(path, answer(b"not found", status=404))(conn, self.stopping)

@@ -11,7 +11,7 @@ import threading
 import time
 
 from harness import (STATUS_TEXTS, Site, Wine, check, check_previous, deadline_poll, finish, free_port, parse_args,
-                     previous_installation, unescape)
+                     previous_installation, read_request_head, serve_connections, unescape)
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -51,24 +51,13 @@ class Relay:
         self.exe_requests, self.exe_body_bytes, self.lock = [], 0, threading.Lock()
         self.sock = socket.create_server(("127.0.0.1", 0))
         self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+        serve_connections(self.sock, self._serve)
 
     def _serve(self, conn):
         with conn:
-            request = b""
-            while b"\r\n\r\n" not in request:
-                piece = conn.recv(65536)
-                if not piece:
-                    return
-                request += piece
+            request = read_request_head(conn)
+            if request is None:
+                return
             head = request.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
             headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in head[1:])}
             action = "pass"
