@@ -62,16 +62,17 @@ bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_
     return true;
 }
 
-static bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        const char c = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
-        if (c != *prefix) return false;
+bool MatchesPrefixIgnoringCase(const char* text, const char* lowerPrefix) {
+    for (; *lowerPrefix; ++text, ++lowerPrefix) {
+        char c = *text;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != *lowerPrefix) return false;
     }
     return true;
 }
 
 bool AcceptDownloadBase(const char* base, bool requireHttps, bool signerChecked) {
-    if (StartsWithNoCase(base, "https://")) return true;
-    if (StartsWithNoCase(base, "http://")) return !requireHttps || signerChecked;
+    if (MatchesPrefixIgnoringCase(base, "https://")) return true;
+    if (MatchesPrefixIgnoringCase(base, "http://")) return !requireHttps || signerChecked;
     return false;
 }

@@ -35,6 +35,10 @@ bool ComposeAddresses(char* url, std::size_t urlSize, char* fileName, std::size_
 // dst := dst + src, refused (dst unchanged) when it would not fit dstSize.
 bool AppendText(char* dst, std::size_t dstSize, const char* src);
 
+// Whether text starts with lowerPrefix (lower-case ASCII), letter case of
+// text ignored.
+bool MatchesPrefixIgnoringCase(const char* text, const char* lowerPrefix);
+
 // Whether the download base an answer announced may be downloaded from.
 // Only http:// and https:// (any letter case): other schemes carry no status
 // or length to check. requireHttps (a distributor's build) refuses http://

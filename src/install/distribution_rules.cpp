@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "download/package_rules.h"
+
 const char TRAILER_MAGIC[5] = "DLID";
 
 // Copies at most count bytes of src, stopping at a NUL, into dst of dstSize.
@@ -29,15 +31,6 @@ bool ParseTrailer(const unsigned char* tail, long fileSize, char* id, std::size_
     std::memcpy(id, first, firstLength);
     id[firstLength] = '_';
     std::memcpy(id + firstLength + 1, second, secondLength + 1);
-    return true;
-}
-
-static bool MatchesPrefixIgnoringCase(const char* text, const char* lowerPrefix) {
-    for (; *lowerPrefix; ++text, ++lowerPrefix) {
-        char c = *text;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != *lowerPrefix) return false;
-    }
     return true;
 }
 
