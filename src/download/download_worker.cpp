@@ -12,7 +12,6 @@
 #include "platform/internet.h"
 #include "platform/network_timeouts.h"
 #include "platform/read_pacing.h"
-#include "platform/system_libraries.h"
 
 // A full message queue (10,000 posts on Windows) refuses posts. Progress
 // may be lost, the end of the transfer may not: the window would stay in
@@ -57,15 +56,11 @@ static int RunDownload(HWND window, const ReadPacing& pacing) {
     if (!CreateInstallerFile()) return 0;
     int ok = 0;
     char* address = g_manager.downloadAddress;
-    HINTERNET root = OpenInternetRoot();
-    if (root) {
-        // Windows ends a read that waits this long, and the attempt is tried
-        // again; the window's stall watchdog (DOWNLOAD_STALL_MS) must not
-        // come first. (Wine honours no receive timeout: there the watchdog
-        // ends a stall.)
-        DWORD receive = DOWNLOAD_STALL_MS * 2 / 3;
-        WinInet()->InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-    }
+    // Windows ends a read that waits this long, and the attempt is tried
+    // again: the window's stall watchdog (DOWNLOAD_STALL_MS) must not come
+    // first. (Wine honours no receive timeout: there the watchdog ends a
+    // stall.)
+    HINTERNET root = OpenInternetRoot(DOWNLOAD_STALL_MS * 2 / 3);
     if (root && AppendText(address, ADDRESS_BUFFER_SIZE, g_manager.installerFileName))
         ok = TransferWithRetries(window, root, address, pacing);
     if (ok != 1) ReleaseInstallerFile();

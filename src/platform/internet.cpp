@@ -9,13 +9,13 @@
 
 const char INTERNET_AGENT[] = "Tembra Download Manager";
 
-HINTERNET OpenInternetRoot() {
+HINTERNET OpenInternetRoot(unsigned receiveTimeoutMs) {
     const WinInetApi* net = WinInet();
     HINTERNET root = net ? net->InternetOpenA(INTERNET_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
     if (root) {
-        DWORD connect = CONNECT_TIMEOUT_MS, receive = RECEIVE_TIMEOUT_MS;
+        DWORD connect = CONNECT_TIMEOUT_MS, send = RECEIVE_TIMEOUT_MS, receive = receiveTimeoutMs;
         net->InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-        net->InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+        net->InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
         net->InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     }
     return root;
@@ -46,14 +46,14 @@ static bool SetCredential(HINTERNET request, DWORD option, char* text) {
 
 // What the user typed, as WinINet keeps it, for the run's later requests
 // (each fetch has a root of its own, which does not share it).
-static void RememberCredentials(HINTERNET request) {
+static bool QueryCredential(HINTERNET request, DWORD option, char* text) {
     DWORD size = PROXY_CREDENTIAL_SIZE;
-    if (!WinInet()->InternetQueryOptionA(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser, &size) ||
-        size >= PROXY_CREDENTIAL_SIZE)
-        g_manager.proxyUser[0] = '\0';
-    size = PROXY_CREDENTIAL_SIZE;
-    if (!WinInet()->InternetQueryOptionA(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword, &size) ||
-        size >= PROXY_CREDENTIAL_SIZE)
+    return WinInet()->InternetQueryOptionA(request, option, text, &size) && size < PROXY_CREDENTIAL_SIZE;
+}
+
+static void RememberCredentials(HINTERNET request) {
+    if (!QueryCredential(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser) ||
+        !QueryCredential(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword))
         g_manager.proxyUser[0] = g_manager.proxyPassword[0] = '\0';
 }
 
@@ -216,7 +216,7 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
     if (!job) return false;
     std::memcpy(job->url, url, length + 1);
     job->references = 2;
-    job->root = OpenInternetRoot();
+    job->root = OpenInternetRoot(RECEIVE_TIMEOUT_MS);
     job->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = job->root && job->done ? CreateThread(nullptr, 0, FetchThread, job, 0, nullptr) : nullptr;
     if (!thread) {

@@ -8,9 +8,9 @@
 extern const char INTERNET_AGENT[];  // "Tembra Download Manager", the User-Agent
 
 // A root handle with the program's agent name and the preconfigured access,
-// carrying the program's connect, send and receive timeouts; null also
-// when wininet.dll cannot be loaded from the system folder.
-HINTERNET OpenInternetRoot();
+// carrying the program's connect and send timeouts and receiveTimeoutMs;
+// null also when wininet.dll cannot be loaded from the system folder.
+HINTERNET OpenInternetRoot(unsigned receiveTimeoutMs);
 
 // Opens url on root, always from the origin server and never into the cache,
 // with headers (CR LF terminated lines) added to the request, or none. A

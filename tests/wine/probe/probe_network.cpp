@@ -37,9 +37,9 @@ static int RunDiscover(char**) {
     return 0;
 }
 
-// timeouts: the release timeouts, as a root handle of the program carries them.
+// timeouts: the release timeouts, as a fetch's root handle carries them.
 static int RunTimeouts(char**) {
-    HINTERNET root = OpenInternetRoot();
+    HINTERNET root = OpenInternetRoot(RECEIVE_TIMEOUT_MS);
     const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT};
     const char* names[] = {"connect", "send", "receive"};
