@@ -42,6 +42,17 @@ static bool BeginDigest(HCRYPTPROV* provider, HCRYPTHASH* hash) {
     return false;
 }
 
+// The digest of what the worker writes, begun afresh.
+static bool BeginWrittenDigest() {
+    EndDigest();
+    HCRYPTPROV provider;
+    HCRYPTHASH hash;
+    if (!BeginDigest(&provider, &hash)) return false;
+    g_manager.digestProvider = provider;
+    g_manager.digestHash = hash;
+    return true;
+}
+
 static bool FinishDigest(HCRYPTHASH hash, BYTE* digest) {
     DWORD size = INSTALLER_DIGEST_SIZE;
     return CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == INSTALLER_DIGEST_SIZE;
@@ -56,27 +67,14 @@ bool CreateInstallerFile() {
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     g_manager.installerFile = file;
-    HCRYPTPROV provider;
-    HCRYPTHASH hash;
-    if (!BeginDigest(&provider, &hash)) {
-        CloseHeldFile();
-        return false;
-    }
-    g_manager.digestProvider = provider;
-    g_manager.digestHash = hash;
-    return true;
+    if (BeginWrittenDigest()) return true;
+    CloseHeldFile();
+    return false;
 }
 
 bool RestartInstallerFile() {
-    EndDigest();
-    HCRYPTPROV provider;
-    HCRYPTHASH hash;
-    if (SetFilePointer(HeldFile(), 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(HeldFile()) ||
-        !BeginDigest(&provider, &hash))
-        return false;
-    g_manager.digestProvider = provider;
-    g_manager.digestHash = hash;
-    return true;
+    return SetFilePointer(HeldFile(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(HeldFile()) &&
+           BeginWrittenDigest();
 }
 
 bool WriteInstallerFile(const void* data, DWORD size) {
