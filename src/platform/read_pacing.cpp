@@ -21,9 +21,7 @@ static const DWORD PAUSE_WAIT_BOUND_MS = 100;    // the timer is due in 1 ms; ne
 
 template <typename Function>
 static void ResolveKernel32(Function* function, const char* name) {
-    if (!*function)
-        *function = reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+    if (!*function) *function = reinterpret_cast<Function>(Kernel32Function(name));
 }
 
 // Where the opt-out or the class is unknown (before Windows 11) the call

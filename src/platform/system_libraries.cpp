@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+void* Kernel32Function(const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
+}
+
 void RestrictDllSearchToSystemFolder() {
     // SetDefaultDllDirectories: Windows 8, and Windows 7 with KB2533623.
     using SetDefault = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = reinterpret_cast<SetDefault>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    const auto setDefault = reinterpret_cast<SetDefault>(Kernel32Function("SetDefaultDllDirectories"));
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryA("");  // older systems: at least not the current directory
 }

@@ -14,6 +14,9 @@
 #include <wininet.h>
 #include <wintrust.h>
 
+// A kernel32 function that older systems may lack; null then.
+void* Kernel32Function(const char* name);
+
 // Keeps every later DLL load (also the dependencies of the DLLs below) out
 // of the program's folder and the current directory. Called first thing.
 void RestrictDllSearchToSystemFolder();
