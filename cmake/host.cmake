@@ -41,7 +41,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB TEMBRA_HOST_TEST_SOURCES CONFIGURE_DEPENDS tests/host/*.cpp)
 add_executable(host_unit_tests ${TEMBRA_HOST_TEST_SOURCES})
-target_link_libraries(host_unit_tests PRIVATE tembra_core GTest::gtest_main)
+target_link_libraries(host_unit_tests PRIVATE tembra_core GTest::gtest_main OpenSSL::Crypto)
 gtest_discover_tests(host_unit_tests TEST_PREFIX "host.")
 
 if(TEMBRA_FUZZ)

@@ -12,8 +12,6 @@ constexpr std::size_t ADDRESS_BUFFER_SIZE = 2048;
 constexpr std::size_t STATUS_TEXT_SIZE = 1024;
 // Full path of the installer file (MAX_PATH).
 constexpr std::size_t INSTALLER_PATH_SIZE = 260;
-// SHA-256 of the installer file as the worker wrote it.
-constexpr std::size_t INSTALLER_DIGEST_SIZE = 32;
 // Proxy user name and password given in a run.
 constexpr std::size_t PROXY_CREDENTIAL_SIZE = 256;
 // Distribution ID buffer prepared by the manager flow.

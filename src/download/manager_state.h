@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "download/constants.h"
+#include "install/sha256.h"
 
 // The record's three text buffers start empty. They lie outside it, in
 // zero-initialised storage (.bss), so they take no room in the program file:
@@ -44,10 +45,9 @@ struct ManagerState {
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
     // "tembset.exe" from its creation to the installer's start: the HANDLE
     // that holds it (the worker's, then a read-only one) and the digest of
-    // what the worker wrote (HCRYPTPROV and HCRYPTHASH while it writes).
+    // what the worker wrote (while installerFile is the worker's).
     void* installerFile = nullptr;
-    std::uintptr_t digestProvider = 0;
-    std::uintptr_t digestHash = 0;
+    Sha256 writtenDigest = {};
     char* const installerFileName = g_installerFileNameBuffer;  // ADDRESS_BUFFER_SIZE characters
     char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
     char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters

@@ -2,6 +2,7 @@
 whatever lies beside the program or on PATH; held against other processes
 from the first byte to the start; one copy of the program at a time; and in
 a build that asks for it, only from an https:// download base."""
+import hashlib
 import os
 import shutil
 import time
@@ -47,6 +48,17 @@ def expect_downloaded_one_ran(case, folder):
     check(command_line == "tembset.exe", f"{case}: its command line is still tembset.exe: {command_line!r}")
     check(open(os.path.join(folder, "tembset.exe"), "rb").read() == installer, f"{case}: byte for byte the served one")
 
+
+# --- the check at the start: the digest of what was written against the file -----------------
+installer_path = os.path.join(build, "test_installer.exe")
+for mode, sealed in [("same", "1"), ("changed", "0")]:
+    code, out, err = wine.run(probe, ["seal", wine.unix_to_windows(installer_path), mode], cwd=work)
+    result = parse_probe(out)
+    check(code == 0 and result.get("written") == "1" and result.get("sealed") == sealed,
+          f"seal {mode}: the start goes ahead only on the file as written: {result} {err[-200:]}")
+expected = hashlib.sha256(installer).hexdigest()
+check(result.get("sha256") == expected and result.get("sha256_portable") == expected,
+      f"the program's SHA-256 (SHA instructions: {result.get('sha_instructions')}) is the standard one: {result}")
 
 # --- search order: a tembset.exe beside the program, or on PATH ----------------------------
 on_path = os.path.join(work, "on-path")

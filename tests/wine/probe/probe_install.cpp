@@ -1,13 +1,17 @@
 // Probe commands for the registry key holder, the distribution ID and the
 // installer hand-off.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "download/constants.h"
+#include "download/manager_state.h"
 #include "download/stored_strings.h"
 #include "install/distribution_id.h"
 #include "install/installer.h"
+#include "install/installer_file.h"
+#include "install/sha256.h"
 #include "platform/reg_key.h"
 #include "probe.h"
 
@@ -118,6 +122,45 @@ static int RunTamper(char** argv) {
     return 0;
 }
 
+static void PrintDigest(const char* name, const std::string& data) {
+    Sha256 hash;
+    Sha256Begin(&hash);
+    Sha256Add(&hash, data.data(), data.size());
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    Sha256Finish(&hash, digest);
+    printf("%s=", name);
+    for (std::uint8_t byte : digest) printf("%02x", byte);
+    printf("\n");
+}
+
+// seal FILE same|changed: writes FILE's bytes as the worker does (4,000 at a
+// time); "changed" then alters one byte on disk behind the digest's back;
+// then changes handles for the start. Also FILE's digest both ways.
+static int RunSeal(char** args) {
+    FILE* in = fopen(args[0], "rb");
+    if (!in) return 2;
+    std::string data;
+    for (int c; (c = fgetc(in)) != EOF;) data += static_cast<char>(c);
+    fclose(in);
+    bool ok = CreateInstallerFile();
+    for (std::size_t at = 0; ok && at < data.size(); at += 4000) {
+        ok = WriteInstallerFile(data.data() + at, static_cast<DWORD>(std::min<std::size_t>(4000, data.size() - at)));
+    }
+    if (ok && std::strcmp(args[1], "changed") == 0) {
+        DWORD written = 0;
+        HANDLE held = static_cast<HANDLE>(g_manager.installerFile);
+        ok = SetFilePointer(held, static_cast<LONG>(data.size() / 2), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+             WriteFile(held, "?", 1, &written, nullptr) && written == 1;
+    }
+    printf("written=%d\nsealed=%d\nsha_instructions=%d\n", ok ? 1 : 0, ok && SealInstallerFile() ? 1 : 0,
+           Sha256UsesShaInstructions() ? 1 : 0);
+    ReleaseInstallerFile();
+    PrintDigest("sha256", data);
+    g_sha256PortableOnly = true;
+    PrintDigest("sha256_portable", data);
+    return 0;
+}
+
 const ProbeCommand kInstallCommands[] = {
     {"record-id", 0, "", RunRecordId},
     {"query-id", 0, "", RunQueryId},
@@ -126,5 +169,6 @@ const ProbeCommand kInstallCommands[] = {
     {"retire", 0, "", RunRetire},
     {"launch", 0, "", RunLaunch},
     {"tamper", 3, "FILE MARKER SECONDS", RunTamper},
+    {"seal", 2, "FILE same|changed", RunSeal},
     {nullptr, 0, nullptr, nullptr},
 };
