@@ -4,17 +4,18 @@
 // resolution. "post" also posts a message per read to a window that another
 // thread pumps, as the program's worker reports each chunk. "timer" pauses
 // on a high-resolution waitable timer instead of Sleep, where the system
-// has one. "hash" feeds each read to a SHA-256 hash, as the program checks
-// what it downloaded. A number is the read size instead of 4,096 (up to
+// has one. "hash" feeds each read to the program's SHA-256, as its worker
+// does. A number is the read size instead of 4,096 (up to
 // 262,144).
 //   bare_download URL OUTFILE [nosleep] [post] [timer] [hash] [READSIZE]
 #include <windows.h>
-#include <wincrypt.h>
 #include <wininet.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "install/sha256.h"
 
 static HWND g_window;
 
@@ -45,11 +46,8 @@ int main(int argc, char** argv) {
         CreateThread(nullptr, 0, Pump, ready, 0, nullptr);
         WaitForSingleObject(ready, INFINITE);
     }
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH digest = 0;
-    if (hash && !(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-                  CryptCreateHash(provider, CALG_SHA_256, 0, 0, &digest)))
-        return 1;
+    Sha256 digest;
+    Sha256Begin(&digest);
     timeBeginPeriod(1);
     HINTERNET root = InternetOpenA("Tembra Download Manager", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     HINTERNET request = root ? InternetOpenUrlA(root, argv[1], nullptr, 0,
@@ -69,7 +67,7 @@ int main(int argc, char** argv) {
                        WaitForSingleObject(waitable, 100) == WAIT_OBJECT_0))
             Sleep(1);
         std::fwrite(chunk, 1, count, out);
-        if (digest && count) CryptHashData(digest, reinterpret_cast<BYTE*>(chunk), count, 0);
+        if (hash) Sha256Add(&digest, chunk, count);
         if (post) PostMessageA(g_window, WM_USER + 3, 1, 0);
     } while (ok && count);
     std::fclose(out);
