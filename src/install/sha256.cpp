@@ -101,23 +101,20 @@ bool ProcessorHasShaInstructions() {
     if (!ssse3 || !sse41 || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
     return (b & bit_SHA) != 0;
 }
-
-// Asked once, before main, so that neither thread has to guard a first use.
-const bool PROCESSOR_HAS_SHA_INSTRUCTIONS = ProcessorHasShaInstructions();
 #endif
 
-void Compress(std::uint32_t state[8], const std::uint8_t* data, std::size_t blocks) {
+void Compress(Sha256* hash, const std::uint8_t* data, std::size_t blocks) {
 #ifdef TEMBRA_SHA_INSTRUCTIONS
-    if (Sha256UsesShaInstructions()) return CompressShaInstructions(state, data, blocks);
+    if (hash->shaInstructions) return CompressShaInstructions(hash->state, data, blocks);
 #endif
-    CompressPortable(state, data, blocks);
+    CompressPortable(hash->state, data, blocks);
 }
 
 }  // namespace
 
 bool Sha256UsesShaInstructions() {
 #ifdef TEMBRA_SHA_INSTRUCTIONS
-    return PROCESSOR_HAS_SHA_INSTRUCTIONS && !g_sha256PortableOnly;
+    return !g_sha256PortableOnly && ProcessorHasShaInstructions();
 #else
     return false;
 #endif
@@ -128,6 +125,7 @@ void Sha256Begin(Sha256* hash) {
                                              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     std::memcpy(hash->state, initial, sizeof initial);
     hash->length = 0;
+    hash->shaInstructions = Sha256UsesShaInstructions();
 }
 
 void Sha256Add(Sha256* hash, const void* data, std::size_t size) {
@@ -142,9 +140,9 @@ void Sha256Add(Sha256* hash, const void* data, std::size_t size) {
         size -= take;
         pending += take;
         if (pending < 64) return;
-        Compress(hash->state, hash->pending, 1);
+        Compress(hash, hash->pending, 1);
     }
-    Compress(hash->state, bytes, size / 64);
+    Compress(hash, bytes, size / 64);
     std::memcpy(hash->pending, bytes + size / 64 * 64, size % 64);
 }
 

@@ -14,13 +14,14 @@ struct Sha256 {
     std::uint32_t state[8];
     std::uint64_t length;      // bytes added so far
     std::uint8_t pending[64];  // the part of a block not yet compressed
+    bool shaInstructions;      // chosen at the start, once per hash (the program runs no static constructors)
 };
 
 void Sha256Begin(Sha256* hash);
 void Sha256Add(Sha256* hash, const void* data, std::size_t size);
 void Sha256Finish(Sha256* hash, std::uint8_t digest[SHA256_DIGEST_SIZE]);
 
-// Whether the processor's SHA instructions compress the blocks.
+// Whether a hash begun now compresses with the processor's SHA instructions.
 bool Sha256UsesShaInstructions();
 
 // Tests set this to run the portable rounds where the processor has SHA
