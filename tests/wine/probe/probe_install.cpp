@@ -40,17 +40,21 @@ static int RunQueryId(char**) {
     return 0;
 }
 
+// The whole of the file at path into text; false when it cannot be opened.
+static bool ReadWholeFile(const char* path, std::string* text) {
+    FILE* in = fopen(path, "rb");
+    if (!in) return false;
+    text->clear();
+    for (int c; (c = fgetc(in)) != EOF;) *text += static_cast<char>(c);
+    fclose(in);
+    return true;
+}
+
 // set-uninstall VALUE: writes the previous installation's uninstall command;
 // @FILE takes it from FILE (a command line holds at most 32,767 characters).
 static int RunSetUninstall(char** args) {
     std::string value = args[0];
-    if (value[0] == '@') {
-        FILE* in = fopen(args[0] + 1, "rb");
-        if (!in) return 2;
-        value.clear();
-        for (int c; (c = fgetc(in)) != EOF;) value += static_cast<char>(c);
-        fclose(in);
-    }
+    if (value[0] == '@' && !ReadWholeFile(args[0] + 1, &value)) return 2;
     RegKey key;
     const bool ok = key.Create(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH) && key.SetString(value.c_str(), "UninstallString");
     printf("result=%d\n", ok ? 1 : 0);
@@ -137,11 +141,8 @@ static void PrintDigest(const char* name, const std::string& data) {
 // time); "changed" then alters one byte on disk behind the digest's back;
 // then changes handles for the start. Also FILE's digest both ways.
 static int RunSeal(char** args) {
-    FILE* in = fopen(args[0], "rb");
-    if (!in) return 2;
     std::string data;
-    for (int c; (c = fgetc(in)) != EOF;) data += static_cast<char>(c);
-    fclose(in);
+    if (!ReadWholeFile(args[0], &data)) return 2;
     bool ok = CreateInstallerFile();
     for (std::size_t at = 0; ok && at < data.size(); at += 4000) {
         ok = WriteInstallerFile(data.data() + at, static_cast<DWORD>(std::min<std::size_t>(4000, data.size() - at)));
