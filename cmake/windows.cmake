@@ -55,6 +55,11 @@ add_custom_command(OUTPUT ${TEMBRA_ICON}
                    COMMENT "Drawing the program icon")
 
 # The application manifest: the execution level Windows gives the program.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TEMBRA_MANIFEST_ARCHITECTURE amd64)
+else()
+    set(TEMBRA_MANIFEST_ARCHITECTURE x86)
+endif()
 configure_file(res/tembra.manifest.in ${CMAKE_BINARY_DIR}/generated/tembra.manifest @ONLY)
 set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
                             "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest")
@@ -65,12 +70,18 @@ set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
 # network timeouts stand in files of their own, so that the tests can build
 # variants of the same program: with shortened timeouts, or https addresses
 # and a signer.
+# The entry point's symbol: __stdcall names are decorated on i686 only.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TEMBRA_ENTRY_SYMBOL ProgramStart)
+else()
+    set(TEMBRA_ENTRY_SYMBOL _ProgramStart@0)
+endif()
 function(tembra_program name settings_dir)
     add_executable(${name} WIN32 src/ui/program_start.cpp src/ui/win_main.cpp src/platform/network_timeouts.cpp
                    src/download/stored_strings.cpp src/download/transfer_settings.cpp res/tembra.rc)
     target_include_directories(${name} PRIVATE src res ${settings_dir} ${CMAKE_BINARY_DIR}/generated)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TEMBRA_WIN_COMPILE_OPTIONS}>)
-    target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS} -nostartfiles -Wl,--entry=_ProgramStart@0
+    target_link_options(${name} PRIVATE ${TEMBRA_WIN_LINK_OPTIONS} -nostartfiles -Wl,--entry=${TEMBRA_ENTRY_SYMBOL}
                         -Wl,-Map=$<TARGET_FILE_DIR:${name}>/${name}.map)
     target_link_libraries(${name} PRIVATE tembra_win)
 endfunction()
