@@ -5,8 +5,12 @@
 option(TEMBRA_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 option(TEMBRA_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 set(TEMBRA_FUZZ_SECONDS 30 CACHE STRING "Time each fuzz target runs as a test (tools/fuzz_all.sh runs them longer)")
-set(TEMBRA_WINDOWS_BUILD_DIR "" CACHE PATH "Windows build tree whose programs the Wine tests run")
-set(TEMBRA_FAST_WINDOWS_BUILD_DIR "" CACHE PATH "Windows build tree with fast-line read settings, for a second run of some Wine tests")
+set(TEMBRA_WINDOWS_BUILD_DIR "" CACHE PATH
+    "The shipped 32-bit Windows build tree: checked on every machine, run by the Wine tests where 32-bit code runs")
+set(TEMBRA_FAST_WINDOWS_BUILD_DIR "" CACHE PATH
+    "32-bit build tree with fast-line read settings, for a second run of some Wine tests")
+set(TEMBRA_WINDOWS64_BUILD_DIR "" CACHE PATH "64-bit build tree the Wine tests run where no 32-bit code runs")
+set(TEMBRA_FAST_WINDOWS64_BUILD_DIR "" CACHE PATH "64-bit build tree with fast-line read settings")
 
 set(TEMBRA_HOST_WARNINGS -Wall -Wextra -Werror=return-type)
 if(TEMBRA_SANITIZE)

@@ -1,28 +1,61 @@
-# Tests that run the programs of the Windows build tree under Wine. They share
+# Tests that run the programs of a Windows build tree under Wine. They share
 # one Wine prefix under this build tree and run one at a time (RESOURCE_LOCK),
 # since they use fixed loopback ports and the same registry.
+#
+# Which build they run depends on the machine (tests/wine/wine_platform.py):
+# the shipped 32-bit program where Wine's 32-bit loader runs, the 64-bit
+# build of the same sources under wine64 where the kernel runs no 32-bit
+# code. The checks that read the shipped program without running it look at
+# the 32-bit tree on both.
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(TEMBRA_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/wine_platform.py
+                OUTPUT_VARIABLE platform_line OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE platform_result)
+if(NOT platform_result EQUAL 0)
+    message(FATAL_ERROR "Could not choose the Wine platform: ${platform_line}")
+endif()
+string(FIND "${platform_line}" " " space)
+string(SUBSTRING "${platform_line}" 0 ${space} TEMBRA_WINE_PLATFORM)
+math(EXPR space "${space} + 1")
+string(SUBSTRING "${platform_line}" ${space} -1 TEMBRA_WINE_PLATFORM_REASON)
+if(TEMBRA_WINE_PLATFORM STREQUAL "win64")
+    if(NOT TEMBRA_WINDOWS64_BUILD_DIR)
+        message(FATAL_ERROR "This machine runs no 32-bit code (${TEMBRA_WINE_PLATFORM_REASON}): "
+                            "the Wine tests need TEMBRA_WINDOWS64_BUILD_DIR, the 64-bit build tree")
+    endif()
+    set(TEMBRA_WINE_RUN_BUILD_DIR ${TEMBRA_WINDOWS64_BUILD_DIR})
+    set(TEMBRA_WINE_RUN_FAST_BUILD_DIR ${TEMBRA_FAST_WINDOWS64_BUILD_DIR})
+else()
+    set(TEMBRA_WINE_RUN_BUILD_DIR ${TEMBRA_WINDOWS_BUILD_DIR})
+    set(TEMBRA_WINE_RUN_FAST_BUILD_DIR ${TEMBRA_FAST_WINDOWS_BUILD_DIR})
+endif()
+message(STATUS "Wine tests: ${TEMBRA_WINE_PLATFORM} (${TEMBRA_WINE_RUN_BUILD_DIR}): ${TEMBRA_WINE_PLATFORM_REASON}")
+# Every Wine test and helper agrees with the build chosen here.
+set(TEMBRA_WINE_ENVIRONMENT PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/wine TEMBRA_WINE_PLATFORM=${TEMBRA_WINE_PLATFORM}
+    "TEMBRA_WINE_PLATFORM_REASON=${TEMBRA_WINE_PLATFORM_REASON}")
+
 add_test(NAME wine.prefix
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/make_prefix.py ${TEMBRA_WINE_PREFIX})
-set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 600)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 600
+                     ENVIRONMENT "${TEMBRA_WINE_ENVIRONMENT}")
 
 # tembra_wine_test(NAME script.py [BUILD dir]): one CTest entry per driver
-# script, on the programs of TEMBRA_WINDOWS_BUILD_DIR or of dir.
+# script, on the programs of the platform's build tree or of dir; the
+# shipped 32-bit tree is handed on as --shipped-build.
 function(tembra_wine_test name script)
     cmake_parse_arguments(PARSE_ARGV 2 arg "" "BUILD" "")
     if(NOT arg_BUILD)
-        set(arg_BUILD ${TEMBRA_WINDOWS_BUILD_DIR})
+        set(arg_BUILD ${TEMBRA_WINE_RUN_BUILD_DIR})
     endif()
     add_test(NAME wine.${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/${script}
-                     --windows-build ${arg_BUILD}
+                     --windows-build ${arg_BUILD} --shipped-build ${TEMBRA_WINDOWS_BUILD_DIR}
                      --tool $<TARGET_FILE:tembra_tool>
                      --prefix ${TEMBRA_WINE_PREFIX}
                      --work ${CMAKE_BINARY_DIR}/wine-work/${name})
-    set_property(TEST wine.${name} PROPERTY ENVIRONMENT PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/wine)
+    set_property(TEST wine.${name} PROPERTY ENVIRONMENT "${TEMBRA_WINE_ENVIRONMENT}")
     set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine
                          TIMEOUT 600 SKIP_RETURN_CODE 77)
 endfunction()
@@ -44,9 +77,9 @@ tembra_wine_test(proxy test_proxy.py)
 
 # A distributor's build for fast lines (64 KiB reads, no pause) through the
 # tests of everything the read size touches.
-if(TEMBRA_FAST_WINDOWS_BUILD_DIR)
+if(TEMBRA_WINE_RUN_FAST_BUILD_DIR)
     foreach(test package_worker flow progress_bar end_to_end)
-        tembra_wine_test(fast.${test} test_${test}.py BUILD ${TEMBRA_FAST_WINDOWS_BUILD_DIR})
+        tembra_wine_test(fast.${test} test_${test}.py BUILD ${TEMBRA_WINE_RUN_FAST_BUILD_DIR})
     endforeach()
 endif()
 
@@ -55,6 +88,16 @@ add_test(NAME tool.reproducible_build
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_reproducible_build.py
                  ${CMAKE_SOURCE_DIR} ${TEMBRA_WINDOWS_BUILD_DIR} ${CMAKE_BINARY_DIR}/reproducible-build)
 set_tests_properties(tool.reproducible_build PROPERTIES TIMEOUT 600)
+
+# The choice of the platform, with stand-in loaders.
+add_test(NAME tool.wine_platform
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_wine_platform.py
+                 ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/tool-work/wine_platform)
+
+# The shipped program's SHA-instruction rounds on a 32-bit thread's stack.
+add_test(NAME tool.sha_stack_alignment
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_sha_stack_alignment.py
+                 ${TEMBRA_WINDOWS_BUILD_DIR})
 
 # The release preset's refusals (configure only).
 add_test(NAME tool.release_preset

@@ -21,6 +21,8 @@ import time
 import urllib.parse
 import zlib
 
+import wine_platform
+
 FAILURES = []
 CHECKS = [0]
 
@@ -44,14 +46,16 @@ def finish():
 
 def parse_args(extra=None):
     parser = argparse.ArgumentParser()
-    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--windows-build", required=True, help="the build tree whose programs run here")
+    parser.add_argument("--shipped-build", help="the shipped 32-bit build tree (default: --windows-build)")
     parser.add_argument("--tool", required=True, help="host tembra_tool")
     parser.add_argument("--prefix", required=True, help="Wine prefix of the test run")
     parser.add_argument("--work", required=True, help="scratch folder of this test")
     if extra:
         extra(parser)
     args = parser.parse_args()
-    for name in ("windows_build", "tool", "prefix", "work"):
+    args.shipped_build = args.shipped_build or args.windows_build
+    for name in ("windows_build", "shipped_build", "tool", "prefix", "work"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work, exist_ok=True)
@@ -73,9 +77,10 @@ class Wine:
 
     def __init__(self, prefix, display=None):
         self.prefix = prefix
+        self.platform = wine_platform.current()
+        self.command = wine_platform.wine_command(self.platform)
         env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
-        env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win32",
-                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.update(wine_platform.wine_environment(self.platform, prefix))
         env.pop("DISPLAY", None)
         if display:
             env["DISPLAY"] = display
@@ -89,7 +94,7 @@ class Wine:
         since Wine's helper processes inherit and keep pipes open."""
         env = dict(self.env, **(env_extra or {}))
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.run(["wine", program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+            proc = subprocess.run([*self.command, program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=err, timeout=timeout)
             out.seek(0)
             err.seek(0)
@@ -99,7 +104,7 @@ class Wine:
         env = dict(self.env, **(env_extra or {}))
         log = log or os.devnull
         handle = open(log, "ab")
-        return subprocess.Popen(["wine", program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+        return subprocess.Popen([*self.command, program, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                 stdout=handle, stderr=subprocess.STDOUT)
 
     def reg(self, *args):
