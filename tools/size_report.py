@@ -8,12 +8,13 @@ import sys
 
 
 def imported_dlls(data):
-    """Names in the import directory of a 32-bit PE file."""
+    """Names in the import directory of a PE file (32- or 64-bit)."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     sections = struct.unpack_from("<H", data, pe + 6)[0]
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
-    import_rva = struct.unpack_from("<I", data, optional + 104)[0]  # data directory 1 (PE32)
+    pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    import_rva = struct.unpack_from("<I", data, optional + (120 if pe32_plus else 104))[0]  # data directory 1
     table = optional + optional_size
     spans = [struct.unpack_from("<IIII", data, table + 40 * i + 8) for i in range(sections)]
 

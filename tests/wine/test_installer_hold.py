@@ -59,6 +59,12 @@ for mode, sealed in [("same", "1"), ("changed", "0")]:
 expected = hashlib.sha256(installer).hexdigest()
 check(result.get("sha256") == expected and result.get("sha256_portable") == expected,
       f"the program's SHA-256 (SHA instructions: {result.get('sha_instructions')}) is the standard one: {result}")
+cpu_has_sha = any(line.startswith("flags") and " sha_ni" in line for line in open("/proc/cpuinfo"))
+check(result.get("sha_instructions") == ("1" if cpu_has_sha else "0"),
+      f"the SHA instructions are used exactly where the processor has them ({cpu_has_sha}): {result}")
+if wine.platform == "win64":
+    print("The 64-bit build ran the SHA-instruction rounds; a 32-bit thread's 4-byte stack alignment, which they "
+          "realign, arises only in the 32-bit program: tool.sha_stack_alignment checks its compiled code")
 
 # --- search order: a tembset.exe beside the program, or on PATH ----------------------------
 on_path = os.path.join(work, "on-path")
