@@ -44,6 +44,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 from harness import Automation, Wine, Xvfb, deadline_poll, read_cache, use_virtual_desktop  # noqa: E402
 from serve_site import Site  # noqa: E402
+import wine_platform  # noqa: E402
 
 DOWNLOAD_PORT = 18464
 MIB = 1024 * 1024
@@ -171,7 +172,7 @@ class Bench:
         """Seconds from starting program to its first window, and its peak
         resident set once it shows."""
         os.makedirs(folder, exist_ok=True)
-        finder = subprocess.Popen(["wine", os.path.join(self.build, "tembra_driver.exe"), "find", title, "30000"],
+        finder = subprocess.Popen([*self.wine.command, os.path.join(self.build, "tembra_driver.exe"), "find", title, "30000"],
                                   env=self.wine.env, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1.5)  # the finder is running before the program starts
         started = time.monotonic()
@@ -232,6 +233,7 @@ class Bench:
         os.remove(target)
 
     def report(self, results, kinds, start):
+        print("\n" + wine_platform.describe(*wine_platform.detect()))
         print(f"\nDownload speed, MiB/s: median (min-max) over {self.args.rounds} interleaved rounds")
         medians = {}
         for (kind, size), runs in results.items():

@@ -5,11 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/ensure_packages.sh
-ensure_packages cmake make g++ libgtest-dev python3 g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps \
-                nginx-light curl
+ensure_packages cmake make g++ libgtest-dev python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 \
+                libgnutls30:i386 xvfb xauth x11-apps nginx-light curl
+source tools/wine_build.sh
+choose_wine_build "The benchmark"
 mkdir -p build
-{ cmake --preset windows && cmake --build --preset windows -j "$(nproc)" &&
-  cmake --preset windows-fast && cmake --build --preset windows-fast -j "$(nproc)" --target tembra &&
+{ cmake --preset "$WINE_PRESET" && cmake --build --preset "$WINE_PRESET" -j "$(nproc)" &&
+  cmake --preset "$WINE_FAST_PRESET" && cmake --build --preset "$WINE_FAST_PRESET" -j "$(nproc)" --target tembra &&
   cmake --preset host && cmake --build --preset host -j "$(nproc)" --target tembra_tool; } > build/bench-build.log 2>&1 ||
     { tail -30 build/bench-build.log; exit 1; }
-exec python3 tools/bench/bench.py "$@"
+exec python3 tools/bench/bench.py --windows-build "build/$WINE_PRESET" --fast-build "build/$WINE_FAST_PRESET" "$@"
