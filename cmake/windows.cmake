@@ -95,9 +95,14 @@ target_compile_definitions(tembra_short_timeouts PRIVATE TEMBRA_SHORT_TIMEOUTS)
 # compares it as Unicode. Both variants refuse download bases that are not
 # https:// as a release build does; the trust variant still downloads over
 # http://, since its signer authenticates the file.
+# Its two ports are a setting, like the other addresses, so that two build
+# trees can run their Wine tests side by side.
+set(TEMBRA_TRUST_TEST_PORT 18471 CACHE STRING "First of the two loopback ports of the trust test's https servers")
+math(EXPR trust_fallback_port "${TEMBRA_TRUST_TEST_PORT} + 1")
 set(TEMBRA_TRUST_TEST_SETTINGS ${CMAKE_BINARY_DIR}/generated/trust_test)
-tembra_settings_header(${TEMBRA_TRUST_TEST_SETTINGS} "https://127.0.0.1:18471/primary"
-                       "https://127.0.0.1:18472/fallback" "${TEMBRA_REGISTRY_KEY}" "Tembra Tëst Publisher" ON)
+tembra_settings_header(${TEMBRA_TRUST_TEST_SETTINGS} "https://127.0.0.1:${TEMBRA_TRUST_TEST_PORT}/primary"
+                       "https://127.0.0.1:${trust_fallback_port}/fallback" "${TEMBRA_REGISTRY_KEY}"
+                       "Tembra Tëst Publisher" ON)
 tembra_program(tembra_trust_test ${TEMBRA_TRUST_TEST_SETTINGS})
 target_compile_definitions(tembra_trust_test PRIVATE TEMBRA_SHORT_TIMEOUTS)
 set(TEMBRA_HTTPS_DOWNLOAD_SETTINGS ${CMAKE_BINARY_DIR}/generated/https_download)
