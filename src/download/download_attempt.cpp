@@ -42,6 +42,10 @@ static bool StartWholeFile(HINTERNET request, TransferState* state) {
     state->total = state->totalKnown ? length : 0;
     if (!QueryHttpText(request, HTTP_QUERY_ETAG, state->validator, VALIDATOR_SIZE))
         QueryHttpText(request, HTTP_QUERY_LAST_MODIFIED, state->validator, VALIDATOR_SIZE);
+    // It goes into a header line of the next request: one with line breaks
+    // or other control characters could add headers of the server's choice.
+    // Without it the next attempt starts over.
+    if (!IsPlainHeaderValue(state->validator)) state->validator[0] = '\0';
     return true;
 }
 
@@ -75,14 +79,19 @@ static bool ReceivedWholeBody(HINTERNET request, DWORD received, const TransferS
 }
 
 // Reads the body into the installer file, READ_SIZE bytes asked of each read
-// and the pause after each, one WM_DLM_PROGRESS per read.
+// and the pause after each, one WM_DLM_PROGRESS per read. A body of no
+// announced length ends where it passes the info file's size by
+// UNANNOUNCED_BODY_MARGIN: a server that never ends one would otherwise fill
+// the disk. It fails like a body cut short.
 static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* state, const ReadPacing& pacing) {
     static char chunk[MAX_READ_SIZE];  // one worker per run
+    const std::uint64_t bound = static_cast<std::uint64_t>(g_manager.totalSize) + UNANNOUNCED_BODY_MARGIN;
     DWORD count = 0, received = 0;
     do {
         count = 0;
-        const bool read = ReadInternet(request, chunk, READ_SIZE, &count) != FALSE;
+        bool read = ReadInternet(request, chunk, READ_SIZE, &count) != FALSE;
         if (count > READ_SIZE) count = 0;
+        if (!state->totalKnown && state->written + static_cast<std::uint64_t>(count) > bound) read = false, count = 0;
         PauseAfterRead(pacing);
         const bool written = WriteInstallerFile(chunk, count);
         received += count;

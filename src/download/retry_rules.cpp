@@ -1,5 +1,11 @@
 #include "download/retry_rules.h"
 
+bool IsPlainHeaderValue(const char* text) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+        if ((*p < 0x20 && *p != '\t') || *p == 0x7F) return false;
+    return true;
+}
+
 AnswerClass ClassifyStatus(unsigned status) {
     if (status == 206) return AnswerClass::Partial;
     if (status >= 200 && status <= 299) return AnswerClass::Whole;

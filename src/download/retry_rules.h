@@ -12,6 +12,13 @@ constexpr unsigned MAX_RETRY_AFTER_SECONDS = 30;    // a longer Retry-After is n
 constexpr unsigned RETRY_JITTER_MS = 1000;          // spread over clients that failed together
 constexpr std::size_t VALIDATOR_SIZE = 256;         // ETag or Last-Modified kept for If-Range
 
+// A body without a Content-Length may run this far past the info file's size.
+constexpr std::uint32_t UNANNOUNCED_BODY_MARGIN = 1u << 20;
+
+// Whether text may stand as a header field's value in a request: no CR, LF
+// or other control characters (a horizontal tab aside).
+bool IsPlainHeaderValue(const char* text);
+
 enum class AnswerClass {
     Whole,    // 2xx other than 206: the body is the file from byte 0
     Partial,  // 206: the rest, if its Content-Range fits

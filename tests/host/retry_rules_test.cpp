@@ -56,4 +56,17 @@ TEST(RetryDelay, DoublesFromTwoSecondsOrTakesAShortRetryAfter) {
     EXPECT_EQ(RetryDelayMs(1, 0, 0), 2000u);
 }
 
+
+
+TEST(IsPlainHeaderValue, RefusesWhatWouldBreakTheHeaderLine) {
+    const struct {
+        const char* text;
+        bool plain;
+    } cases[] = {{"\"5f3a-1c\"", true},       {"W/\"x\"", true},        {"Tue, 01 Dec 2026 10:00:00 GMT", true},
+                 {"a\tb", true},              {"", true},               {"\"x\"\r\nX-Evil: 1", false},
+                 {"\"x\"\nRange: bytes=0-", false}, {"a\rb", false},   {"a\x01", false},
+                 {"a\x7f", false},            {"caf\xc3\xa9", true}};
+    for (const auto& c : cases) EXPECT_EQ(IsPlainHeaderValue(c.text), c.plain) << c.text;
+}
+
 }  // namespace
