@@ -27,6 +27,7 @@ add_library(tembra_win STATIC
     src/download/download_worker.cpp
     src/platform/reg_key.cpp
     src/install/distribution_id.cpp
+    src/install/download_folder.cpp
     src/install/installer_file.cpp
     src/install/installer.cpp
     src/install/installer_trust.cpp
@@ -92,7 +93,8 @@ tembra_program(tembra ${CMAKE_BINARY_DIR}/generated)
 tembra_program(tembra_short_timeouts ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(tembra_short_timeouts PRIVATE TEMBRA_SHORT_TIMEOUTS)
 # The publisher's name is not ASCII, as a publisher's may be: the check
-# compares it as Unicode. Both variants refuse download bases that are not
+# compares it as Unicode. Like a release build, the trust variant takes only
+# https:// configuration addresses, sUrl hops included. Both variants refuse download bases that are not
 # https:// as a release build does; the trust variant still downloads over
 # http://, since its signer authenticates the file.
 # Its two ports are a setting, like the other addresses, so that two build
@@ -102,12 +104,12 @@ math(EXPR trust_fallback_port "${TEMBRA_TRUST_TEST_PORT} + 1")
 set(TEMBRA_TRUST_TEST_SETTINGS ${CMAKE_BINARY_DIR}/generated/trust_test)
 tembra_settings_header(${TEMBRA_TRUST_TEST_SETTINGS} "https://127.0.0.1:${TEMBRA_TRUST_TEST_PORT}/primary"
                        "https://127.0.0.1:${trust_fallback_port}/fallback" "${TEMBRA_REGISTRY_KEY}"
-                       "Tembra Tëst Publisher" ON)
+                       "Tembra Tëst Publisher" ON ON)
 tembra_program(tembra_trust_test ${TEMBRA_TRUST_TEST_SETTINGS})
 target_compile_definitions(tembra_trust_test PRIVATE TEMBRA_SHORT_TIMEOUTS)
 set(TEMBRA_HTTPS_DOWNLOAD_SETTINGS ${CMAKE_BINARY_DIR}/generated/https_download)
 tembra_settings_header(${TEMBRA_HTTPS_DOWNLOAD_SETTINGS} "${TEMBRA_PRIMARY_SERVER}" "${TEMBRA_FALLBACK_SERVER}"
-                       "${TEMBRA_REGISTRY_KEY}" "" ON)
+                       "${TEMBRA_REGISTRY_KEY}" "" ON OFF)
 tembra_program(tembra_https_download ${TEMBRA_HTTPS_DOWNLOAD_SETTINGS})
 target_compile_definitions(tembra_https_download PRIVATE TEMBRA_SHORT_TIMEOUTS)
 
@@ -147,6 +149,7 @@ endforeach()
 add_executable(test_installer WIN32 tests/wine/installer/test_installer.cpp)
 target_compile_options(test_installer PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(test_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
+target_link_libraries(test_installer PRIVATE winmm)
 
 # Automation helper of the end-to-end tests.
 add_executable(tembra_driver tests/wine/driver/driver.cpp)

@@ -10,10 +10,10 @@ constexpr std::size_t TEXT_BUFFER_SIZE = 22000;
 constexpr std::size_t ADDRESS_BUFFER_SIZE = 2048;
 // Status text loaded from the string table.
 constexpr std::size_t STATUS_TEXT_SIZE = 1024;
-// Full path of the installer file (MAX_PATH).
-constexpr std::size_t INSTALLER_PATH_SIZE = 260;
 // Proxy user name and password given in a run.
 constexpr std::size_t PROXY_CREDENTIAL_SIZE = 256;
+// Which proxy they were given for: its setting and its challenge.
+constexpr std::size_t PROXY_IDENTITY_SIZE = 1024;
 // Distribution ID buffer prepared by the manager flow.
 constexpr std::size_t DISTRIBUTION_ID_SIZE = 260;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "download/manager_state.h"
+#include "download/package_rules.h"
 #include "download/response_text.h"
 #include "download/scramble.h"
 #include "download/stored_strings.h"
@@ -36,8 +37,10 @@ static std::int32_t WalkServerChain(const char* server, std::int32_t flag) {
         const DWORD spent = GetTickCount() - start - (g_manager.credentialsMs - dialogBefore);
         if (spent >= DISCOVERY_SERVER_MS) return -1;
         const DWORD left = DISCOVERY_SERVER_MS - spent;
+        const bool httpsOnly = RequireHttpsConfiguration();
+        if (httpsOnly && !MatchesPrefixIgnoringCase(url, "https://")) return -1;  // a plain hop: no usable answer
         // A failed or overdue fetch leaves an empty text, which has no keys.
-        FetchTextWithin(url, left < FETCH_DEADLINE_MS ? left : FETCH_DEADLINE_MS);
+        FetchTextWithin(url, left < FETCH_DEADLINE_MS ? left : FETCH_DEADLINE_MS, httpsOnly);
         Descramble(g_manager.responseText);
         if (!GetIntValue("iFlag", &flag)) return flag;
         if (!GetStrValue("sUrl", url, TEXT_BUFFER_SIZE)) return flag;

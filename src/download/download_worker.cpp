@@ -8,6 +8,7 @@
 #include "download/manager_state.h"
 #include "download/package_rules.h"
 #include "download/transfer_settings.h"
+#include "install/download_folder.h"
 #include "install/installer_file.h"
 #include "platform/internet.h"
 #include "platform/network_timeouts.h"
@@ -53,6 +54,7 @@ static int TransferWithRetries(HWND window, HINTERNET root, const char* address,
 // root. The file stays held after a complete download, until the installer
 // starts; a failed one lets it go. Returns the result for WM_DLM_FINISHED.
 static int RunDownload(HWND window, const ReadPacing& pacing) {
+    RemoveAbandonedDownloadFolders();
     if (!CreateInstallerFile()) return 0;
     int ok = 0;
     char* address = g_manager.downloadAddress;
@@ -73,10 +75,15 @@ void __cdecl DownloadWorker(void* parameter) {
     const ReadPacing pacing = BeginReadPacing(READ_PAUSE_MS);
     const int ok = RunDownload(window, pacing);  // every way out of the transfer comes back here
     EndReadPacing(pacing);
+    g_manager.workerRunning.store(false);
     ReportFinished(window, ok);
     _endthread();
 }
 
 void StartDownloadWorker(HWND window) {
-    if (_beginthread(DownloadWorker, 0, window) == static_cast<uintptr_t>(-1)) ReportFinished(window, 0);
+    g_manager.workerRunning.store(true);
+    if (_beginthread(DownloadWorker, 0, window) == static_cast<uintptr_t>(-1)) {
+        g_manager.workerRunning.store(false);
+        ReportFinished(window, 0);
+    }
 }

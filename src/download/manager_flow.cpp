@@ -15,6 +15,7 @@
 #include "install/installer.h"
 #include "install/installer_file.h"
 #include "install/installer_trust.h"
+#include "platform/internet.h"
 #include "platform/network_timeouts.h"
 #include "ui/progress_bar.h"
 
@@ -114,13 +115,14 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
     ops.repaintStatus(ops.window);
     Sleep(1000);
     // A file that changed since the worker wrote it, or that fails the
-    // publisher check, is not started, like one that cannot be started.
+    // publisher check, is not started, like one that cannot be started. A
+    // started one stays held until the installer has ended (FinishInstallation).
     const bool started = SealInstallerFile() && VerifyDownloadedInstaller() && LaunchInstaller();
-    ReleaseInstallerFile();
     if (started) {
         RetirePreviousInstall();
         ops.endWindow(ops.window, 1);
     } else {
+        ReleaseInstallerFile();
         ShowError(ops, TEXT_START_FAILED);
     }
 }
@@ -138,6 +140,7 @@ void OnManagerTick(const WindowOps& ops, unsigned id) {
 void OnManagerOk(const WindowOps& ops) { ops.endWindow(ops.window, 1); }
 
 void OnManagerDestroy(const WindowOps&) {
+    ForgetProxyCredentials();
     FreeTextBuffers();
     DeleteProgressBitmap();
 }

@@ -16,9 +16,9 @@
 extern char g_installerFileNameBuffer[ADDRESS_BUFFER_SIZE];
 extern char g_statusTextBuffer[STATUS_TEXT_SIZE];
 extern char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
-extern char g_installerPathBuffer[INSTALLER_PATH_SIZE];
 extern char g_proxyUserBuffer[PROXY_CREDENTIAL_SIZE];
 extern char g_proxyPasswordBuffer[PROXY_CREDENTIAL_SIZE];
+extern char g_proxyIdentityBuffer[PROXY_IDENTITY_SIZE];
 
 struct ManagerState {
     void* instance = nullptr;        // HINSTANCE of the program, for string resources
@@ -42,18 +42,22 @@ struct ManagerState {
     std::uint32_t credentialsMs = 0;
     bool proxyDeclined = false;  // the user cancelled it, or the proxy refused three answers
     bool awaitingWorker = false;
+    // From the worker's start to its end; meanwhile the installer file is
+    // the worker's alone (the window may have given up waiting for it).
+    std::atomic<bool> workerRunning{false};
     void* progressBitmap = nullptr;   // HBITMAP of the progress bar
     // "tembset.exe" from its creation to the installer's start: the HANDLE
     // that holds it (the worker's, then a read-only one) and the digest of
     // what the worker wrote (while installerFile is the worker's).
     void* installerFile = nullptr;
+    void* installerProcess = nullptr;  // HANDLE of the started installer, until it has exited
     Sha256 writtenDigest = {};
     char* const installerFileName = g_installerFileNameBuffer;  // ADDRESS_BUFFER_SIZE characters
     char* const statusText = g_statusTextBuffer;                // STATUS_TEXT_SIZE characters
     char* const downloadAddress = g_downloadAddressBuffer;      // ADDRESS_BUFFER_SIZE characters
-    char* const installerPath = g_installerPathBuffer;          // INSTALLER_PATH_SIZE characters
     char* const proxyUser = g_proxyUserBuffer;                  // PROXY_CREDENTIAL_SIZE, from the dialog
     char* const proxyPassword = g_proxyPasswordBuffer;          // PROXY_CREDENTIAL_SIZE
+    char* const proxyIdentity = g_proxyIdentityBuffer;          // PROXY_IDENTITY_SIZE: the proxy they are for
 };
 
 extern ManagerState g_manager;

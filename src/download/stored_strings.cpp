@@ -32,3 +32,4 @@ const char* DistributionKeyPath() { return Reveal(g_keyPath.text, &g_keyPathPlai
 const char* InstallerSigner() { return TEMBRA_INSTALLER_SIGNER; }
 
 bool RequireHttpsDownload() { return TEMBRA_REQUIRE_HTTPS_DOWNLOAD != 0; }
+bool RequireHttpsConfiguration() { return TEMBRA_REQUIRE_HTTPS_CONFIG != 0; }

@@ -15,3 +15,9 @@ const char* InstallerSigner();
 // Whether the build refuses download bases that are not https://
 // (TEMBRA_REQUIRE_HTTPS_DOWNLOAD, on in a distributor's release build).
 bool RequireHttpsDownload();
+
+// Whether every configuration address must be https://, the servers' own
+// redirects (sUrl) and the HTTP redirects on the way included: a release
+// build that does not allow http (one plain hop would let anyone on the path
+// choose the download base).
+bool RequireHttpsConfiguration();

@@ -5,34 +5,50 @@
 #include <cstring>
 
 #include "download/package_rules.h"
+#include "download/manager_state.h"
+#include "install/download_folder.h"
 #include "install/installer_file.h"
 #include "install/uninstall_rules.h"
 #include "platform/reg_key.h"
 
 const char UNINSTALL_KEY_PATH[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" "Tembra Orvane";
 
-// By its full path as the application: a bare name would be looked for in
-// the program's own folder before the current directory (and on PATH when
-// NoDefaultCurrentDirectoryInExePath is set), so a "tembset.exe" lying beside
-// the program would run elevated in place of the download. The installer
-// still sees the command line and current directory it always saw.
+// By the final path of the file the program holds, in its private folder:
+// nothing on that path can be re-pointed, and no DLL can be dropped beside
+// it. The installer still sees the command line it always saw, and the
+// program's current directory as its own (inherited).
 bool LaunchInstaller() {
-    const char* path = InstallerPath();
-    if (path[0] == '\0') return false;
-    char commandLine[] = "tembset.exe";
-    STARTUPINFOA startup = {};
+    wchar_t path[FOLDER_PATH_SIZE];
+    if (!HeldInstallerPath(path, FOLDER_PATH_SIZE)) return false;
+    wchar_t commandLine[] = L"tembset.exe";
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
     // As WinExec did: give the installer's window the chance to come up
     // before the program's goes.
     WaitForInputIdle(process.hProcess, INSTALLER_IDLE_WAIT_MS);
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    g_manager.installerProcess = process.hProcess;
     return true;
+}
+
+// Many installers read their own file again while they run (to unpack
+// themselves): it stays held, unchanged, until the installer has ended.
+// Then the run's folder goes. A worker that still runs (the window ended
+// during the download) keeps its file, and the next run removes the folder.
+void FinishInstallation() {
+    if (g_manager.workerRunning.load()) return;
+    if (g_manager.installerProcess) {
+        WaitForSingleObject(static_cast<HANDLE>(g_manager.installerProcess), INFINITE);
+        CloseHandle(static_cast<HANDLE>(g_manager.installerProcess));
+        g_manager.installerProcess = nullptr;
+    }
+    ReleaseInstallerFile();
+    RemoveDownloadFolder();
 }
 
 void RetirePreviousInstall() {

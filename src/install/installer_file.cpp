@@ -1,20 +1,15 @@
 #include "install/installer_file.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "download/manager_state.h"
+#include "install/download_folder.h"
 #include "install/sha256.h"
+#include "platform/system_libraries.h"
 
-const char INSTALLER_FILE[] = "tembset.exe";
-
-const char* InstallerPath() {
-    char* path = g_manager.installerPath;
-    if (path[0] == '\0') {
-        const DWORD length = GetFullPathNameA(INSTALLER_FILE, INSTALLER_PATH_SIZE, path, nullptr);
-        if (length == 0 || length >= INSTALLER_PATH_SIZE) path[0] = '\0';
-    }
-    return path;
-}
+const wchar_t INSTALLER_FILE[] = L"tembset.exe";
+const wchar_t REJECTED_FILE[] = L"tembset.exe.rejected";
 
 static HANDLE HeldFile() { return static_cast<HANDLE>(g_manager.installerFile); }
 
@@ -23,15 +18,28 @@ static void CloseHeldFile() {
     g_manager.installerFile = nullptr;
 }
 
+// The file itself, not a link to another (a symbolic link, a junction on
+// the way, or a second name of some other file).
+static bool IsOnlyName(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool CreateInstallerFile() {
     ReleaseInstallerFile();
-    const char* path = InstallerPath();
-    if (path[0] == '\0') return false;
+    wchar_t path[FOLDER_PATH_SIZE];
+    if (!DownloadFolderFile(INSTALLER_FILE, path) && !CreateDownloadFolder()) return false;
+    if (!DownloadFolderFile(INSTALLER_FILE, path)) return false;
     // Others may read the file (a virus scanner, say), nothing more.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     g_manager.installerFile = file;
+    if (!IsOnlyName(file)) {
+        CloseHeldFile();
+        return false;
+    }
     Sha256Begin(&g_manager.writtenDigest);
     return true;
 }
@@ -62,22 +70,57 @@ static bool DigestOfFile(HANDLE file, BYTE* digest) {
     return ok && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
 }
 
+// A read-only handle to the file the worker holds for writing, without
+// letting go of it: a reader that tolerates the writer, the writer closed,
+// then the reader reopened as one that lets nobody write. No path is looked
+// up again, so nothing on the way can lead elsewhere. (ReOpenFile: Windows
+// Vista and later; before, the file is opened again by its path in the held
+// private folder.)
+static HANDLE ReadOnlyHandle(HANDLE writer) {
+    using ReOpen = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
+    const auto reOpen = reinterpret_cast<ReOpen>(Kernel32Function("ReOpenFile"));
+    if (!reOpen) {
+        wchar_t path[FOLDER_PATH_SIZE];
+        CloseHandle(writer);
+        return DownloadFolderFile(INSTALLER_FILE, path)
+                   ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                   : INVALID_HANDLE_VALUE;
+    }
+    HANDLE tolerant = reOpen(writer, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    CloseHandle(writer);
+    if (tolerant == INVALID_HANDLE_VALUE) return tolerant;
+    // Without FILE_SHARE_WRITE this fails while any process has the file
+    // open for writing, and from here on nobody can open it so; without
+    // FILE_SHARE_DELETE nobody can rename or delete it.
+    HANDLE reader = reOpen(tolerant, GENERIC_READ, FILE_SHARE_READ, 0);
+    CloseHandle(tolerant);
+    return reader;
+}
+
 bool SealInstallerFile() {
     BYTE written[SHA256_DIGEST_SIZE], found[SHA256_DIGEST_SIZE];
-    const bool held = g_manager.installerFile != nullptr;
     Sha256Finish(&g_manager.writtenDigest, written);
-    CloseHeldFile();
-    if (!held) return false;
-    // Without FILE_SHARE_WRITE this open fails while any process has the
-    // file open for writing, and from here on nobody can open it so; without
-    // FILE_SHARE_DELETE nobody can rename or delete it.
-    HANDLE file = CreateFileA(InstallerPath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!g_manager.installerFile) return false;
+    HANDLE file = ReadOnlyHandle(HeldFile());
+    g_manager.installerFile = nullptr;
     if (file == INVALID_HANDLE_VALUE) return false;
     g_manager.installerFile = file;
     if (DigestOfFile(file, found) && std::memcmp(written, found, sizeof written) == 0) return true;
     CloseHeldFile();
     return false;
+}
+
+bool HeldInstallerPath(wchar_t* path, std::size_t size) {
+    if (!g_manager.installerFile || size < FOLDER_PATH_SIZE) return false;
+    using FinalPath = DWORD(WINAPI*)(HANDLE, wchar_t*, DWORD, DWORD);
+    const auto finalPath = reinterpret_cast<FinalPath>(Kernel32Function("GetFinalPathNameByHandleW"));
+    const DWORD length = finalPath ? finalPath(HeldFile(), path, static_cast<DWORD>(size), VOLUME_NAME_DOS) : 0;
+    if (length == 0 || length >= size) return DownloadFolderFile(INSTALLER_FILE, path);
+    // "\\?\C:\..." as "C:\...": the form every installer expects to find
+    // itself under (the path is short, the folder's being bounded).
+    if (std::wcsncmp(path, L"\\\\?\\", 4) == 0 && path[5] == L':') std::memmove(path, path + 4, (length - 3) * sizeof *path);
+    return true;
 }
 
 void ReleaseInstallerFile() { CloseHeldFile(); }

@@ -4,13 +4,12 @@
 
 #include "download/manager_state.h"
 #include "download/stored_strings.h"
+#include "install/download_folder.h"
 #include "install/installer_file.h"
 #include "platform/system_libraries.h"
 
 #include <softpub.h>
 
-static const char REJECTED_FILE[] = "tembset.exe.rejected";
-static const wchar_t INSTALLER_FILE_W[] = L"tembset.exe";  // INSTALLER_FILE, as WinVerifyTrust takes it
 
 static const int SIGNER_NAME_SIZE = 256;  // characters, the terminator included
 
@@ -38,7 +37,7 @@ static bool LockedFileSignedBy(const char* publisher) {
     if (!trust || !file) return false;
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof fileInfo;
-    fileInfo.pcwszFilePath = INSTALLER_FILE_W;
+    fileInfo.pcwszFilePath = INSTALLER_FILE;
     fileInfo.hFile = file;  // exactly the file that is held open
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof data;
@@ -59,9 +58,14 @@ static bool LockedFileSignedBy(const char* publisher) {
     return trusted;
 }
 
+// A refused file never stays under the installer's name: renamed in the
+// private folder (where nothing else can stand), or else deleted.
 bool VerifyDownloadedInstaller() {
     if (!CheckAsked() || LockedFileSignedBy(InstallerSigner())) return true;
     ReleaseInstallerFile();
-    MoveFileExA(INSTALLER_FILE, REJECTED_FILE, MOVEFILE_REPLACE_EXISTING);
+    wchar_t file[FOLDER_PATH_SIZE], rejected[FOLDER_PATH_SIZE];
+    if (DownloadFolderFile(INSTALLER_FILE, file) && DownloadFolderFile(REJECTED_FILE, rejected) &&
+        !MoveFileExW(file, rejected, 0))
+        DeleteFileW(file);
     return false;
 }

@@ -6,6 +6,6 @@
 // (SealInstallerFile) carries a valid
 // Authenticode signature (WinVerifyTrust, no UI, revocation from the cache
 // only) whose signer certificate's common name is the configured publisher.
-// Otherwise the file is let go of and renamed "tembset.exe.rejected", and the
-// result is false.
+// Otherwise the file is let go of and renamed "tembset.exe.rejected" in the
+// private download folder (deleted where that fails), and the result is false.
 bool VerifyDownloadedInstaller();

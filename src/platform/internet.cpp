@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "download/manager_state.h"
+#include "download/package_rules.h"
 #include "platform/network_timeouts.h"
 #include "platform/system_libraries.h"
 
@@ -44,6 +45,26 @@ static bool SetCredential(HINTERNET request, DWORD option, char* text) {
     return WinInet()->InternetSetOptionA(request, option, text, static_cast<DWORD>(std::strlen(text))) != FALSE;
 }
 
+// Which proxy asked: its setting on the root (the proxy list, where the
+// system names one) and its challenge (scheme and realm). Credentials typed
+// for one proxy are never sent to another that asks.
+static void ProxyIdentity(HINTERNET root, HINTERNET request, char* identity) {
+    identity[0] = '\0';
+    union {
+        INTERNET_PROXY_INFO info;
+        char bytes[PROXY_IDENTITY_SIZE];
+    } proxy;
+    DWORD size = sizeof proxy;
+    if (WinInet()->InternetQueryOptionA(root, INTERNET_OPTION_PROXY, &proxy, &size) && proxy.info.lpszProxy &&
+        std::strlen(proxy.info.lpszProxy) < PROXY_IDENTITY_SIZE / 2)
+        std::strcpy(identity, proxy.info.lpszProxy);
+    const std::size_t used = std::strlen(identity);
+    identity[used] = '|';
+    if (!QueryHttpText(request, HTTP_QUERY_PROXY_AUTHENTICATE, identity + used + 1,
+                       static_cast<DWORD>(PROXY_IDENTITY_SIZE - used - 1)))
+        identity[used] = '\0';
+}
+
 // What the user typed, as WinINet keeps it, for the run's later requests
 // (each fetch has a root of its own, which does not share it).
 static bool QueryCredential(HINTERNET request, DWORD option, char* text) {
@@ -51,15 +72,26 @@ static bool QueryCredential(HINTERNET request, DWORD option, char* text) {
     return WinInet()->InternetQueryOptionA(request, option, text, &size) && size < PROXY_CREDENTIAL_SIZE;
 }
 
-static void RememberCredentials(HINTERNET request) {
+static void RememberCredentials(HINTERNET request, const char* identity) {
     if (!QueryCredential(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser) ||
         !QueryCredential(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword))
-        g_manager.proxyUser[0] = g_manager.proxyPassword[0] = '\0';
+        ForgetProxyCredentials();
+    else
+        std::strcpy(g_manager.proxyIdentity, identity);
 }
 
-static void AnswerProxy(HINTERNET request) {
+void ForgetProxyCredentials() {
+    SecureZeroMemory(g_manager.proxyUser, PROXY_CREDENTIAL_SIZE);
+    SecureZeroMemory(g_manager.proxyPassword, PROXY_CREDENTIAL_SIZE);
+    g_manager.proxyIdentity[0] = '\0';
+}
+
+static void AnswerProxy(HINTERNET root, HINTERNET request) {
     if (!ProxyRefused(request)) return;
-    if (g_manager.proxyUser[0] != '\0' && SetCredential(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser) &&
+    char identity[PROXY_IDENTITY_SIZE];
+    ProxyIdentity(root, request, identity);
+    if (g_manager.proxyUser[0] != '\0' && std::strcmp(identity, g_manager.proxyIdentity) == 0 &&
+        SetCredential(request, INTERNET_OPTION_PROXY_USERNAME, g_manager.proxyUser) &&
         SetCredential(request, INTERNET_OPTION_PROXY_PASSWORD, g_manager.proxyPassword) &&
         (!SendAgain(request) || !ProxyRefused(request)))
         return;
@@ -70,7 +102,7 @@ static void AnswerProxy(HINTERNET request) {
             g_manager.proxyDeclined = true;
             return;
         }
-        RememberCredentials(request);
+        RememberCredentials(request, identity);
         if (!SendAgain(request)) return;
     }
 }
@@ -78,7 +110,7 @@ static void AnswerProxy(HINTERNET request) {
 HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers) {
     HINTERNET request = WinInet()->InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
                                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (request) AnswerProxy(request);
+    if (request) AnswerProxy(root, request);
     return request;
 }
 
@@ -125,6 +157,7 @@ struct FetchJob {
     HINTERNET root;
     HANDLE done;
     BOOL answered;  // a status line came: the server answered
+    BOOL httpsOnly; // the answer counts only from an https:// address, after any HTTP redirect
     BOOL ok;
     DWORD count;
     char url[TEXT_BUFFER_SIZE];
@@ -147,6 +180,17 @@ bool LeaveCall(FetchJob* job) {
     return InterlockedCompareExchange(&job->state, FETCH_IDLE, FETCH_IN_CALL) == FETCH_IN_CALL;
 }
 
+// Whether the answer came from an https:// address: WinINet follows HTTP
+// redirects by itself, so the address asked is not enough. (Windows' WinINet
+// refuses a redirect from https to http on its own; Wine's follows it.)
+bool CameOverHttps(HINTERNET request, char* scratch) {
+    DWORD size = TEXT_BUFFER_SIZE;
+    const bool ok = WinInet()->InternetQueryOptionA(request, INTERNET_OPTION_URL, scratch, &size) &&
+                    size < TEXT_BUFFER_SIZE && MatchesPrefixIgnoringCase(scratch, "https://");
+    scratch[0] = '\0';
+    return ok;
+}
+
 DWORD WINAPI FetchThread(void* parameter) {
     FetchJob* job = static_cast<FetchJob*>(parameter);
     HINTERNET request = nullptr;
@@ -158,8 +202,9 @@ DWORD WINAPI FetchThread(void* parameter) {
         // from it successfully. Without a status line nothing is read.
         DWORD status = 0;
         job->answered = request && QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
+        const bool usable = !job->httpsOnly || (job->answered && CameOverHttps(request, job->text));
         owner = LeaveCall(job);
-        if (owner && job->answered && EnterCall(job)) {
+        if (owner && job->answered && usable && EnterCall(job)) {
             job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
             owner = LeaveCall(job);
         }
@@ -206,7 +251,7 @@ static bool WaitForFetch(HANDLE done, unsigned deadlineMs) {
 }
 
 // One try of FetchTextWithin; *answered tells whether the server answered.
-static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
+static bool FetchOnce(const char* url, unsigned deadlineMs, bool httpsOnly, bool* answered) {
     *answered = false;
     char* text = g_manager.responseText;
     if (!text) return false;
@@ -216,6 +261,7 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
     if (!job) return false;
     std::memcpy(job->url, url, length + 1);
     job->references = 2;
+    job->httpsOnly = httpsOnly;
     job->root = OpenInternetRoot(RECEIVE_TIMEOUT_MS);
     job->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = job->root && job->done ? CreateThread(nullptr, 0, FetchThread, job, 0, nullptr) : nullptr;
@@ -240,15 +286,15 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
     return ok;
 }
 
-bool FetchTextWithin(const char* url, unsigned deadlineMs) {
+bool FetchTextWithin(const char* url, unsigned deadlineMs, bool httpsOnly) {
     const DWORD start = GetTickCount();
     bool answered = false;
-    const bool ok = FetchOnce(url, deadlineMs, &answered);
+    const bool ok = FetchOnce(url, deadlineMs, httpsOnly, &answered);
     if (ok || answered) return ok;
     const DWORD spent = GetTickCount() - start;
     if (spent + FETCH_RETRY_PAUSE_MS >= deadlineMs) return false;
     Sleep(FETCH_RETRY_PAUSE_MS);
-    return FetchOnce(url, deadlineMs - spent - FETCH_RETRY_PAUSE_MS, &answered);
+    return FetchOnce(url, deadlineMs - spent - FETCH_RETRY_PAUSE_MS, httpsOnly, &answered);
 }
 
-bool FetchText(const char* url) { return FetchTextWithin(url, FETCH_DEADLINE_MS); }
+bool FetchText(const char* url) { return FetchTextWithin(url, FETCH_DEADLINE_MS, false); }

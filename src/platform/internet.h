@@ -14,7 +14,8 @@ HINTERNET OpenInternetRoot(unsigned receiveTimeoutMs);
 
 // Opens url on root, always from the origin server and never into the cache,
 // with headers (CR LF terminated lines) added to the request, or none. A
-// proxy that asks for credentials (407) gets the run's, or the user's through
+// proxy that asks for credentials (407) gets the run's, if they were given
+// for that proxy (its setting and challenge), or else the user's through
 // g_askProxyCredentials (up to three times); refused or cancelled, the
 // request is returned with the proxy's 407.
 HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers = nullptr);
@@ -24,6 +25,9 @@ HINTERNET OpenInternetUrl(HINTERNET root, const char* url, const char* headers =
 using ProxyCredentialsFunction = bool (*)(HINTERNET request);
 extern ProxyCredentialsFunction g_askProxyCredentials;
 constexpr int PROXY_ASK_LIMIT = 3;
+
+// Wipes the credentials the user gave in this run (the end of the run).
+void ForgetProxyCredentials();
 
 // WinINet's own calls on handles that OpenInternetRoot and OpenInternetUrl gave.
 BOOL ReadInternet(HINTERNET request, void* buffer, DWORD size, DWORD* count);
@@ -42,7 +46,9 @@ bool QueryHttpText(HINTERNET request, DWORD query, char* text, DWORD size);
 // A fetch that got no answer at all (no connection, a reset before the
 // answer) is tried once more after FETCH_RETRY_PAUSE_MS, within the same
 // deadline; an answer is never fetched again because of what it says.
-bool FetchTextWithin(const char* url, unsigned deadlineMs);
+// httpsOnly: an answer that came from an address other than https:// (after
+// WinINet's own redirects) counts as none, and is not fetched again.
+bool FetchTextWithin(const char* url, unsigned deadlineMs, bool httpsOnly);
 constexpr unsigned FETCH_RETRY_PAUSE_MS = 2000;
 
 // FetchTextWithin with the program's deadline for one fetch.

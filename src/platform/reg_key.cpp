@@ -40,6 +40,8 @@ bool RegKey::QueryString(char* out, DWORD outSize, const char* valueName) {
     return true;
 }
 
+bool RegKey::DeleteValue(const char* valueName) { return RegDeleteValueA(hKey, valueName) == ERROR_SUCCESS; }
+
 void RegKey::Close() {
     if (hKey) {
         RegCloseKey(hKey);

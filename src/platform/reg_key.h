@@ -22,6 +22,8 @@ public:
     // read and gives false with out empty, like a missing one; out is always
     // NUL-terminated, also for a value stored without its NUL.
     bool QueryString(char* out, DWORD outSize, const char* valueName);
+    // Removes the value valueName.
+    bool DeleteValue(const char* valueName);
     void Close();
 
     HKEY hKey = nullptr;

@@ -25,14 +25,20 @@ static void BringFirstCopyForward() {
     SetForegroundWindow(window);
 }
 
+// Held while the copy has a window. A mutex that cannot be created at all
+// does not stop the program; it only loses the guard.
+static HANDLE g_mutex;
+
 bool BecomeOnlyCopy() {
-    // Never closed: the mutex is the copy's for its whole life and goes with
-    // the process. A mutex that cannot be created at all does not stop the
-    // program; it only loses the guard.
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, PROGRAM_MUTEX);
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    g_mutex = CreateMutexA(nullptr, FALSE, PROGRAM_MUTEX);
+    if (g_mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         BringFirstCopyForward();
         return false;
     }
     return true;
+}
+
+void LeaveOnlyCopy() {
+    if (g_mutex) CloseHandle(g_mutex);
+    g_mutex = nullptr;
 }

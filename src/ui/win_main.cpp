@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "download/manager_state.h"
+#include "install/installer.h"
 #include "ui/language_dialog.h"
 #include "ui/manager_window.h"
 #include "ui/single_instance.h"
@@ -13,5 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // A chooser that cannot be created (-1) also leads on, with "ENG".
     if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, LanguageDialogProc, 0) != 0)
         DialogBoxParamA(instance, "MANAGER", nullptr, ManagerDialogProc, 0);
+    LeaveOnlyCopy();
+    FinishInstallation();
     return 0;
 }

@@ -9,6 +9,7 @@ import atexit
 import http.server
 import inspect
 import os
+import re
 import shutil
 import signal
 import socket
@@ -387,6 +388,57 @@ def write_png(path, width, height, rows):
                 + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def download_folders(wine):
+    """The program's private download folders that exist in the prefix (an
+    elevated run's, under the system's temporary folder), newest last."""
+    temp = os.path.join(wine.prefix, "drive_c", "windows", "temp")
+    names = os.listdir(temp) if os.path.isdir(temp) else []
+    found = [os.path.join(temp, n) for n in names if re.fullmatch("tembra-[0-9a-f]{32}", n)]
+    return sorted(found, key=os.path.getmtime)
+
+
+def downloading(wine):
+    """The bytes of the installer file being downloaded now (in the newest
+    private folder), or b"" when there is none."""
+    for folder in reversed(download_folders(wine)):
+        path = os.path.join(folder, "tembset.exe")
+        if os.path.exists(path):
+            return open(path, "rb").read()
+    return b""
+
+
+def installer_image(folder):
+    """What the stand-in installer started in folder ran as: a copy of its
+    own file, or None when it did not run."""
+    path = os.path.join(folder, "installer-image.bin")
+    return open(path, "rb").read() if os.path.exists(path) else None
+
+
+def run_repointed(wine, auto, build, base, program):
+    """Runs program with a current directory that is a link (standing for a
+    junction) to base/real1, re-pointed to base/real2, which holds another
+    tembset.exe, the moment the program lets go of its writer for the start
+    (a reader sharing only reading gets in). The program is started with the
+    link's path as its current directory (Wine would resolve a Unix one).
+    Returns the folders the installer left its markers in."""
+    probe = os.path.join(build, "tembra_probe.exe")
+    real1, real2, link = (os.path.join(base, n) for n in ("real1", "real2", "downloads"))
+    for folder in (real1, real2):
+        os.makedirs(folder, exist_ok=True)
+    shutil.copy(os.path.join(build, "test_installer.exe"), os.path.join(real2, "tembset.exe"))
+    os.symlink(real1, link)
+    sealed = os.path.join(base, "sealed")
+    waiter = wine.start(probe, ["await-sealed", wine.unix_to_windows(sealed), "90"], cwd=base)
+    starter = wine.start(probe, ["start-in", wine.unix_to_windows(link), wine.unix_to_windows(program)], cwd=base)
+    auto.choose()
+    if check(deadline_poll(lambda: os.path.exists(sealed), 90, 0.005), "the file was held read-only for the start"):
+        os.remove(link)
+        os.symlink(real2, link)
+    check(deadline_poll(lambda: starter.poll() is not None, 90), "the program ended")
+    waiter.wait(30)
+    return [f for f in (real1, real2) if os.path.exists(os.path.join(f, "installer-started.txt"))]
+
+
 def previous_installation(wine, probe, work, name):
     """A previous installation C:\\name with a few files, and its uninstall
     entry pointing at it. Returns the folder (Unix path) and its files."""
@@ -454,9 +506,10 @@ def use_virtual_desktop(wine):
     wine.reg("add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768", "/f")
 
 
-def registry_default(wine, key):
-    """The default value of key as reg.exe shows it, or None."""
-    _, out = wine.reg("query", key, "/ve")
+def registry_default(wine, key, name=None):
+    """The default value of key (or its value name) as reg.exe shows it, or
+    None when there is none."""
+    _, out = wine.reg("query", key, *(("/v", name) if name else ("/ve",)))
     for line in out.splitlines():
         if "REG_SZ" in line:
             return line.split("REG_SZ", 1)[1].strip()
@@ -466,10 +519,11 @@ def registry_default(wine, key):
 STARTED = "started"
 
 
-def run_to_outcome(auto, process, folder, outcome, bound, name):
+def run_to_outcome(auto, process, folder, outcome, bound, name, while_shown=None):
     """Waits for a run of the program in folder to end as outcome: STARTED
     (the installer ran, the program ended with 0) or a status text number
-    (shown within bound seconds, then OK ends the program, nothing started)."""
+    (shown within bound seconds, then while_shown() is called, then OK ends
+    the program, nothing started)."""
     ran = os.path.join(folder, "installer-ran.txt")
     if outcome == STARTED:
         ended = deadline_poll(lambda: process.poll() is not None, bound)
@@ -478,6 +532,8 @@ def run_to_outcome(auto, process, folder, outcome, bound, name):
     else:
         shown = deadline_poll(lambda: auto.status() == STATUS_TEXTS[outcome], bound, 0.2)
         check(shown, f"{name}: text {outcome} within {bound} s: {auto.status()!r}")
+        if while_shown:
+            while_shown()
         auto("click", auto.MANAGER, "1")
         check(deadline_poll(lambda: process.poll() is not None, 15) and process.returncode == 0,
               f"{name}: OK ends the program with 0")

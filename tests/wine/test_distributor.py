@@ -10,8 +10,8 @@ import shutil
 import subprocess
 import sys
 
-from harness import (Automation, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args, read_cache,
-                     registry_default, use_virtual_desktop)
+from harness import (Automation, Wine, Xvfb, check, deadline_poll, finish, free_port, installer_image, parse_args,
+                     read_cache, registry_default, use_virtual_desktop)
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -90,7 +90,7 @@ def run_copy(program, language, control, env_extra=None):
           f"{language}: discovery went through the published redirect: {requests}")
     check(installer is not None and installer.startswith("dl/p_Vrimal_sys_"),
           f"{language}: a plain Wine prefix gets the sys variant's own installer: {installer}")
-    data = open(os.path.join(folder, "tembset.exe"), "rb").read() if installer else b""
+    data = installer_image(folder) or b""
     check(installer in manifest and hashlib.sha256(data).hexdigest() == manifest[installer],
           f"{language}: the downloaded installer matches the manifest's SHA-256 ({installer})")
     return folder

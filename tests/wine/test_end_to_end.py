@@ -5,8 +5,9 @@ import os
 import subprocess
 
 from display_dpi import system_dpi
-from harness import (STATUS_TEXTS, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, parse_args,
-                     parse_probe, previous_installation, read_cache, unescape)
+from harness import (STATUS_TEXTS, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, download_folders,
+                     downloading, finish, installer_image, parse_args, parse_probe, previous_installation, read_cache,
+                     unescape)
 
 args = parse_args()
 build = args.windows_build
@@ -157,7 +158,9 @@ check("News line 2\r\nNews line 3\r\nNews line 4\r\nNews line 1\r\n" in news_vie
 check(STATUS_TEXTS[6] in views, "text 6 before the installer starts")
 code = run.wait()
 check(code == 0, f"the process ends with 0: {code}")
-check(run.file("tembset.exe") == body, "tembset.exe is byte-identical to what was served")
+check(installer_image(run.folder) == body, "the installer that ran is byte-identical to what was served")
+check(run.file("tembset.exe") is None and not download_folders(wine),
+      "nothing was written into the current directory, and the private download folder is gone")
 check(deadline_poll(lambda: run.file("installer-ran.txt") == b"ran\r\n", 30), "the installer was started")
 check(len(site.config_paths()) == 2 and site.config_paths()[1] == "/redirect",
       f"discovery went through the redirect: {site.config_paths()}")
@@ -197,6 +200,7 @@ site.close()
 # --- Escape on the chooser ----------------------------------------------------------
 delete_key()
 site = quick_site("ENG")
+before = download_folders(wine)
 run = Run("escape-chooser")
 if wait_for(CHOOSER):
     driver("key", CHOOSER, VK_ESCAPE)
@@ -204,7 +208,7 @@ check(run.wait(30) == 0, "Escape on the chooser ends the process with 0")
 code, out = wine.reg("query", KEY, "/ve")
 check(code != 0 or "E2E_RUN" not in out, f"no registry value written: {out.strip()!r}")
 check(site.config_paths() == [] and site.fetched() == [], "nothing is requested from any server")
-check(run.file("tembset.exe") is None, "no installer file")
+check(run.file("tembset.exe") is None and download_folders(wine) == before, "no installer file")
 site.close()
 
 
@@ -272,7 +276,7 @@ if wait_for(MANAGER):
     check(state.get("caret") != "1001", f"and no caret: {state.get('caret')}")
     driver("command", MANAGER, "1")
 check(run.wait(30) == 0, "command 1 during the download ends the process with 0")
-check(len(run.file("tembset.exe") or b"") < len(slow), "it ended before the download did")
+check(0 < len(downloading(wine)) < len(slow), "it ended before the download did")
 site.close()
 
 # --- At 144 DPI: both dialogs laid out at the system DPI, the bar drawn at its control's size
@@ -291,7 +295,7 @@ with system_dpi(wine, 144):
     choose()
     if wait_for(MANAGER):
         # Mid-download, as the picture at 96 DPI: about half of the segments.
-        check(deadline_poll(lambda: len(run.file("tembset.exe") or b"") >= len(body) // 2, 60), "half downloaded")
+        check(deadline_poll(lambda: len(downloading(wine)) >= len(body) // 2, 60), "half downloaded")
         _, out = driver("state", MANAGER)
         progress = tuple(int(v) for v in controls(out).get(1003, {}).get("rect", "0,0,0,0").split(","))
         window_rect, rows = capture(MANAGER, "manager-mid-download-144dpi")

@@ -10,7 +10,7 @@ import threading
 import time
 import urllib.parse
 
-from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, finish, parse_args, parse_probe,
+from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, downloading, finish, parse_args, parse_probe,
                      previous_installation, read_cache, read_request_head, run_to_outcome, scramble, serve_connections,
                      use_virtual_desktop)
 
@@ -96,6 +96,16 @@ def cut(body, framing, at, reset):
     return behaviour
 
 
+def endless():
+    """A chunked body that never ends."""
+    def behaviour(conn, stopping):
+        conn.sendall(head(200, "chunked"))
+        piece = encode(os.urandom(8192), "chunked")
+        while not stopping.is_set():
+            conn.sendall(piece)
+    return behaviour
+
+
 def stall(body=None, at=0):
     """Silence: no answer at all (body None), or the headers and at bytes of the body."""
     def behaviour(conn, stopping):
@@ -139,7 +149,8 @@ CASES = [
      5, 20),
     ("close-delimited body cut by a reset", (final(), None), answer(INFO), cut(installer, "close", CUT, True), 5, 20),
     ("a whole chunked body", (final(), None), answer(INFO), answer(installer, framing="chunked"), STARTED, 30),
-    ("an unwritable current directory", (final(), None), answer(INFO), answer(installer), 5, 20),
+    ("a chunked body that never ends", (final(), None), answer(INFO), endless(), 5, 30),
+    ("no private download folder can be made", (final(), None), answer(INFO), answer(installer), 5, 20),
     ("an UninstallString of 100,000 bytes", (final(), None), answer(INFO), answer(installer), STARTED, 30),
 ]
 
@@ -160,8 +171,11 @@ for number, (name, config, info, body, outcome, bound) in enumerate(CASES):
         if body:
             downloads.routes[f"/files/{prefix}ENG.exe"] = body
     previous, files = previous_installation(wine, probe, args.work, "TembraFault")
-    if "unwritable" in name:
-        os.makedirs(os.path.join(folder, "tembset.exe"))  # the installer file cannot be created
+    temp = os.path.join(args.prefix, "drive_c", "windows", "temp")
+    if "private download folder" in name:  # a file where the system's temporary folder should be
+        os.rename(temp, temp + ".away")
+        open(temp, "w").close()
+
     if "UninstallString" in name:
         with open(os.path.join(folder, "uninstall.txt"), "w") as f:
             f.write('"C:\\TembraFault\\' + "u" * 99970 + '\\uninst.exe"')
@@ -170,8 +184,21 @@ for number, (name, config, info, body, outcome, bound) in enumerate(CASES):
     shutil.copy(program, os.path.join(folder, "tembra.exe"))
     started = time.monotonic()
     process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder)
+    largest = [0]
+    if "never ends" in name:  # the disk use, watched while the body flows
+        def watch(running=process):
+            while running.poll() is None:
+                largest[0] = max(largest[0], len(downloading(wine)))
+                time.sleep(0.02)
+        threading.Thread(target=watch, daemon=True).start()
     auto.choose()
     run_to_outcome(auto, process, folder, outcome, bound, name)
+    if "private download folder" in name:
+        os.remove(temp)
+        os.rename(temp + ".away", temp)
+    if "never ends" in name:
+        check(0 < largest[0] <= len(installer) + 1024 * 1024,
+              f"{name}: at most the info file's size and 1 MiB on disk: {largest[0]}")
     durations.append((name, time.monotonic() - started))
     check_previous(previous, files, outcome == STARTED and "UninstallString" not in name, name)
 

@@ -4,8 +4,8 @@ retirement against servers on 127.0.0.1."""
 import os
 import shutil
 
-from harness import (STATUS_TEXTS, Route, Site, Wine, check, deadline_poll, finish, parse_args, parse_probe,
-                     previous_installation, unescape)
+from harness import (STATUS_TEXTS, Route, Site, Wine, check, deadline_poll, download_folders, finish, installer_image,
+                     parse_args, parse_probe, previous_installation, unescape)
 
 args = parse_args()
 probe = os.path.join(args.windows_build, "tembra_probe.exe")
@@ -29,11 +29,13 @@ def statuses(ops):
 INIT = ["title:" + STATUS_TEXTS[1], "statusBox", "status:" + STATUS_TEXTS[2], "deselect", "park", "postStart"]
 
 # Both servers unreachable.
+before = download_folders(wine)
 ops, result, folder = run_flow("servers-down")
 check(ops[:len(INIT)] == INIT, f"INIT: title, status box, text 2, deselect, park, post START: {ops[:7]}")
 check(ops[len(INIT):] == ["status:" + STATUS_TEXTS[3], "showOk"], f"both servers down: text 3 and OK: {ops}")
 check("worker" not in ops and not any(op.startswith("timer") for op in ops), "no worker, no timer")
-check(not os.path.exists(os.path.join(folder, "tembset.exe")), "no installer file created")
+check(not os.path.exists(os.path.join(folder, "tembset.exe")) and download_folders(wine) == before,
+      "no installer file created")
 
 # Download base addresses too long for the 2,048-byte download address: as
 # copied (2,100 characters), and once the installer file name (20 characters)
@@ -115,12 +117,14 @@ views = [t for t in statuses(ops) if t.startswith("line")]
 check(len(set(views)) >= 2, f"the news text rotates: {len(views)} ticks, {len(set(views))} views")
 redraws = [int(op[7:]) for op in ops if op.startswith("redraw:")]
 check(redraws and redraws == sorted(redraws) and redraws[-1] == len(body), f"progress redrawn up to the body: {redraws[-1:]}")
-check(open(os.path.join(folder, "tembset.exe"), "rb").read() == body, "tembset.exe is what was served")
 check(any(f.endswith("SWE.exe") for f in site.fetched()), f"the Swedish package: {site.fetched()}")
 check(os.path.isdir(UNINSTALL_FOLDER + ".old") and not os.path.exists(UNINSTALL_FOLDER),
       "the previous installation is moved aside")
 marker = os.path.join(folder, "installer-ran.txt")
 check(deadline_poll(lambda: os.path.exists(marker), 30), "the installer ran")
+check(installer_image(folder) == body, "the installer that ran is what was served")
+check(not os.path.exists(os.path.join(folder, "tembset.exe")) and not download_folders(wine),
+      "nothing was written into the current directory, and the private folder is gone once the installer ended")
 site.close()
 
 shutil.rmtree(UNINSTALL_FOLDER + ".old", ignore_errors=True)

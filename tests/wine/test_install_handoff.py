@@ -143,16 +143,17 @@ check(intact(os.path.join(apps, "Prod5"), files), "a command longer than 1040 by
 # --- installer start -----------------------------------------------------------------
 launch_dir = os.path.join(args.work, "launch")
 os.makedirs(launch_dir)
-shutil.copy(os.path.join(args.windows_build, "test_installer.exe"), os.path.join(launch_dir, "tembset.exe"))
-result = probe_run(probe, "launch", cwd=launch_dir)
+test_installer = os.path.join(args.windows_build, "test_installer.exe")
+result = probe_run(probe, "launch", wine.unix_to_windows(test_installer), cwd=launch_dir)
 check(result.get("result") == "1", f"the installer starts: {result}")
 marker = os.path.join(launch_dir, "installer-ran.txt")
 check(deadline_poll(lambda: os.path.exists(marker) and open(marker, "rb").read() == b"ran\r\n", 30),
       "the installer ran (its marker file appeared)")
 
-with open(os.path.join(launch_dir, "tembset.exe"), "wb") as f:
+page = os.path.join(launch_dir, "page.html")
+with open(page, "wb") as f:
     f.write(b"<html><body>404 Not Found</body></html>\r\n")
-result = probe_run(probe, "launch", cwd=launch_dir)
+result = probe_run(probe, "launch", wine.unix_to_windows(page), cwd=launch_dir)
 check(result.get("result") == "0", f"an HTML page saved as tembset.exe is not started: {result}")
 
 shutil.rmtree(apps, ignore_errors=True)

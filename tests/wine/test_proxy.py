@@ -5,14 +5,16 @@ The servers see squid's Via header on each request they answer. Then squid
 asks for Basic credentials: the real program shows WinINet's dialog, the
 test fills it in from outside, and the whole run uses them; Cancel ends in
 text 3."""
+import base64
 import os
 import shutil
 import socket
 import subprocess
 import sys
 
-from harness import (STARTED, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
-                     run_to_outcome, use_virtual_desktop)
+from harness import (STARTED, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, free_port,
+                     installer_image, parse_args, read_request_head, run_to_outcome, serve_connections,
+                     use_virtual_desktop)
 
 args = parse_args()
 if not shutil.which("squid"):
@@ -47,6 +49,7 @@ acl local src 127.0.0.1
 {access}
 http_access deny all
 cache deny all
+server_persistent_connections off
 access_log stdio:{run}/access.log squid
 cache_log {run}/cache.log
 pid_filename {run}/squid.pid
@@ -92,7 +95,7 @@ finally:
     proxy_settings(None)
 ops = [line[3:] for line in out.splitlines() if line.startswith("op=")]
 check(code == 0 and ops[-1:] == ["end:1"], f"through the proxy the installer started: {ops[-3:]} {err[-200:]}")
-check(open(os.path.join(folder, "tembset.exe"), "rb").read() == installer, "byte for byte the served one")
+check(installer_image(folder) == installer, "byte for byte the served one")
 answered = site.primary.requests + site.download.requests
 check(len(answered) == 4, f"two configuration answers, the info file and the installer: {[p for p, _ in answered]}")
 direct = [path for path, headers in answered if "squid" not in headers.get("Via", "")]
@@ -138,11 +141,60 @@ for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("
     finally:
         proxy_settings(None)
     site.close()
-squid.terminate()
-squid.wait(30)
 users = {user for user, _ in access_log(run)}
 addresses = [address for user, address in access_log(run) if user == "tester"]
 check(len(addresses) == 4 and "/redirect" in addresses[1] and addresses[3].endswith(".exe"),
       f"with the credentials given once, every request of the run passed: {addresses}")
 check(users <= {"tester", "-"}, f"only the test user got through: {users}")
+
+# --- Credentials go only to the proxy they were given for -----------------------------------
+# The system's proxy changes during the run (after the configuration answers
+# came through squid with the test user's credentials) to another proxy that
+# asks too: it must get the dialog's question again, never those credentials.
+other_port, other_seen = free_port(), []
+other = socket.socket()
+other.bind(("127.0.0.1", other_port))
+other.listen(8)
+
+
+def refuse(conn):
+    with conn:
+        head = read_request_head(conn)
+        if head:
+            other_seen.append(head.decode("latin-1"))
+            conn.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"other\"\r\n"
+                         b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+
+
+serve_connections(other, refuse)
+case = "another-proxy"
+site = Site(args)
+site.publish("ENG", Route(b"%d\r\nproxied news\r\n" % len(installer), chunks=[1, 64], delay=2), Route(installer))
+folder = os.path.join(work, case)
+os.makedirs(folder)
+shutil.copy(os.path.join(build, "tembra.exe"), folder)
+proxy_settings(port)
+try:
+    process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, log=os.path.join(folder, "wine.log"))
+    auto.choose()
+    if check(auto.wait_for(DIALOG), f"{case}: the dialog for squid"):
+        user_box, password_box = edit_controls()[:2]
+        auto("settext", DIALOG, str(user_box), "tester")
+        auto("settext", DIALOG, str(password_box), "s3cret")
+        auto("click", DIALOG, "1")
+    # The info file trickles in; meanwhile the system's proxy changes.
+    check(deadline_poll(lambda: any(p.endswith(".ENG") for p in site.download.paths()), 30), f"{case}: info asked")
+    proxy_settings(other_port)
+    if check(auto.wait_for(DIALOG), f"{case}: the other proxy gets the dialog's question again"):
+        auto("click", DIALOG, "2")
+    run_to_outcome(auto, process, folder, 5, 60, case)
+finally:
+    proxy_settings(None)
+    other.close()
+site.close()
+given = base64.b64encode(b"tester:s3cret").decode()
+check(other_seen and not any(given in request for request in other_seen),
+      f"{case}: the other proxy never saw the credentials given for squid: {other_seen}")
+squid.terminate()
+squid.wait(30)
 finish()

@@ -10,8 +10,9 @@ import sys
 import threading
 import time
 
-from harness import (STATUS_TEXTS, Site, Wine, check, check_previous, deadline_poll, finish, free_port, parse_args,
-                     previous_installation, read_request_head, serve_connections, unescape)
+from harness import (STATUS_TEXTS, Site, Wine, check, check_previous, deadline_poll, finish, free_port,
+                     installer_image, parse_args, previous_installation, read_request_head, serve_connections,
+                     unescape)
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -150,7 +151,7 @@ def run(case, body, plan, change_after_first=None):
 
 def started_with(case, ops, folder, body):
     check(ops[-1:] == ["end:1"], f"{case}: the installer started: {ops[-3:]}")
-    check(open(os.path.join(folder, "tembset.exe"), "rb").read() == body, f"{case}: byte for byte the served file")
+    check(installer_image(folder) == body, f"{case}: byte for byte the served file")
 
 
 # A connection reset at 40 % of 16 MiB: resumed where it broke.

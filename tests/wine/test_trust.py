@@ -11,8 +11,9 @@ import subprocess
 import sys
 import urllib.parse
 
-from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, finish, free_port, parse_args,
-                     parse_probe, previous_installation, run_to_outcome, use_virtual_desktop)
+from harness import (STARTED, Automation, Wine, Xvfb, check, check_previous, download_folders, finish, free_port,
+                     installer_image, parse_args, parse_probe, previous_installation, run_repointed, run_to_outcome,
+                     scramble, use_virtual_desktop)
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -96,14 +97,17 @@ port = lambda url: urllib.parse.urlsplit(url).port
 download_port, bad_port = free_port(), free_port()
 
 
-def serve(case, installer, config_tls=good_tls, download_redirect=False, download_tls=good_tls):
+def serve(case, installer, config_tls=good_tls, download_redirect=False, download_tls=good_tls, answers=None):
     """Publishes the installer for ENG and serves the tree over https (the
-    download over http without download_tls)."""
+    download over http without download_tls); answers: {address: plain
+    text} put in place of the published answers."""
     tree = os.path.join(work, case, "site")
     scheme = "https" if download_tls else "http"
     subprocess.run([args.tool, "publish", tree, "--primary", PRIMARY, "--fallback", FALLBACK, "--download-base",
                     f"{scheme}://127.0.0.1:{download_port}/files/", "--news", os.path.join(work, "news.txt"),
                     "--installer", "ENG=" + installer], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for address, text in (answers or {}).items():
+        open(os.path.join(tree, urllib.parse.urlsplit(address).path.lstrip("/")), "wb").write(scramble(args.tool, text))
     sites = [Site(tree, [port(PRIMARY), port(FALLBACK)], run_dir=os.path.join(work, case, "nginx-config"),
                   tls=config_tls),
              Site(tree, [download_port], run_dir=os.path.join(work, case, "nginx-download"), tls=download_tls,
@@ -113,10 +117,12 @@ def serve(case, installer, config_tls=good_tls, download_redirect=False, downloa
     return sites
 
 
-def run_case(case, outcome, installer, planted=False, planted_installer=False, **serving):
+def run_case(case, outcome, installer, planted=False, planted_installer=False, while_shown=None, **serving):
     """One run of the program to outcome: STARTED, or a status text number.
     With planted_installer the program lies in a folder of its own beside an
-    unsigned tembset.exe, and starts in the downloads folder."""
+    unsigned tembset.exe, and starts in the downloads folder. With planted,
+    DLLs of the names the program and the installer load lie in the
+    downloads folder."""
     folder = os.path.join(work, case, "downloads")
     program_dir = os.path.join(work, case, "program") if planted_installer else folder
     os.makedirs(folder)
@@ -139,7 +145,7 @@ def run_case(case, outcome, installer, planted=False, planted_installer=False, *
     process = wine.start(os.path.join(program_dir, "tembra.exe"), cwd=folder, env_extra=env)
     auto = Automation(wine, build, work)
     auto.choose()
-    run_to_outcome(auto, process, folder, outcome, 60, case)
+    run_to_outcome(auto, process, folder, outcome, 60, case, while_shown)
     check_previous(previous, files, outcome == STARTED, case)
     for site in sites:
         site.stop()
@@ -160,19 +166,58 @@ run_case("download-untrusted-authority", 5, publisher_signed, download_redirect=
 run_case("http-download-signed", STARTED, publisher_signed, download_tls=None)
 folder = run_case("unsigned-beside-program", STARTED, publisher_signed, planted_installer=True)
 started_from = open(os.path.join(folder, "installer-started.txt"), encoding="latin-1").read().splitlines()[0]
-check(started_from.lower() == wine.unix_to_windows(os.path.join(folder, "tembset.exe")).lower(),
-      f"the checked download ran, not the unsigned file beside the program: {started_from}")
+check(re.fullmatch(r"c:\\windows\\temp\\tembra-[0-9a-f]{32}\\tembset\.exe", started_from.lower())
+      and installer_image(folder) == open(publisher_signed, "rb").read(),
+      f"the checked download ran, from the private folder, not the unsigned file beside the program: {started_from}")
+
+
+def only_rejected(case, installer):
+    """While text 7 shows: the refused download lies in the private folder
+    only as tembset.exe.rejected, never under the installer's name."""
+    def look():
+        folders = download_folders(wine)
+        names = sorted(os.listdir(folders[-1])) if folders else []
+        check(names == ["tembset.exe.rejected"]
+              and open(os.path.join(folders[-1], names[0]), "rb").read() == open(installer, "rb").read(),
+              f"{case}: the download is kept only as tembset.exe.rejected: {names}")
+    return look
+
 
 for case, installer in [("unsigned", signed("unsigned", None)),
                         ("changed-after-signing", signed("tampered", "publisher", tamper=True)),
                         ("other-signer", signed("other", "other"))]:
-    folder = run_case("signer-" + case, 7, installer)
-    check(not os.path.exists(os.path.join(folder, "tembset.exe"))
-          and open(os.path.join(folder, "tembset.exe.rejected"), "rb").read() == open(installer, "rb").read(),
-          f"{case}: the download is kept only as tembset.exe.rejected")
+    folder = run_case("signer-" + case, 7, installer, while_shown=only_rejected(case, installer))
+    check(not download_folders(wine) and not os.path.exists(os.path.join(folder, "tembset.exe")),
+          f"{case}: the private folder went with the program, and nothing was written beside it")
 
-# --- DLLs planted beside the program -------------------------------------------------------
+# --- the current directory re-pointed at the start: the signature checked is
+# that of the file that starts
+case = "repointed-with-signer"
+base = os.path.join(work, case)
+os.makedirs(base)
+shutil.copy(os.path.join(build, "tembra_trust_test.exe"), os.path.join(base, "tembra.exe"))
+sites = serve(case, publisher_signed)
+ran_in = run_repointed(wine, Automation(wine, build, work), build, base, os.path.join(base, "tembra.exe"))
+check(len(ran_in) == 1 and installer_image(ran_in[0]) == open(publisher_signed, "rb").read(),
+      f"{case}: the checked download ran, the planted file never did: {ran_in}")
+for site in sites:
+    site.stop()
+
+# --- DLLs planted in the folder the program starts in --------------------------------------
+# The installer imports winmm.dll, which a planted copy beside it would
+# replace (Windows looks in a program's own folder first for DLLs that are
+# not its known DLLs); it runs from the private folder, which holds none.
 folder = run_case("planted-dlls", STARTED, publisher_signed, planted=True)
 markers = [name for name in os.listdir(folder) if name.startswith("planted-")]
-check(not markers, f"no DLL planted beside the program was loaded: {markers}")
+check(not markers, f"no DLL planted beside the program was loaded, into it or into the installer: {markers}")
+
+# --- every configuration hop over https ------------------------------------------------------
+# Both servers' answers redirect to a plain http:// address that would give a
+# final answer (anyone on the path could give it): no usable answer.
+plain_port = free_port()
+hop = f"http://127.0.0.1:{plain_port}{urllib.parse.urlsplit(PRIMARY).path}"
+plain = Site(os.path.join(work, "https-and-signer", "site"), [plain_port], run_dir=os.path.join(work, "nginx-plain"))
+run_case("plain-http-hop", 3, publisher_signed, answers={a: f"iFlag=1|sUrl={hop}" for a in (PRIMARY, FALLBACK)})
+check(plain.access_log() == [], f"the plain hop was never asked: {plain.access_log()}")
+plain.stop()
 finish()

@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-from harness import Automation, Wine, Xvfb, deadline_poll, read_cache  # noqa: E402
+from harness import Automation, Wine, Xvfb, deadline_poll, download_folders, downloading, read_cache  # noqa: E402
 from serve_site import Site  # noqa: E402
 
 DOWNLOAD_PORT = 18463
@@ -120,14 +120,16 @@ class Demo:
             if self.driver("find", CHOOSER, "60000").get("found") == "1":
                 self.screenshot(CHOOSER, "1-language-chooser")
                 self.driver("click", CHOOSER, "1")
-        installer = os.path.join(self.downloads, "tembset.exe")
         total = PAYLOAD_SIZE + os.path.getsize(os.path.join(self.build, "demo_installer.exe"))
-        if not deadline_poll(lambda: os.path.exists(installer) or process.poll() is not None, 600 if not self.headless else 60):
+        if not deadline_poll(lambda: download_folders(self.wine) or process.poll() is not None,
+                             600 if not self.headless else 60):
             raise RuntimeError("the download did not start")
-        stage(f"downloading {total} bytes into {installer}")
+        folder = download_folders(self.wine)[-1] if download_folders(self.wine) else "?"
+        stage(f"downloading {total} bytes into {os.path.join(folder, 'tembset.exe')} (the program's private folder)")
         if self.headless:
-            deadline_poll(lambda: os.path.getsize(installer) >= total // 2, 60, 0.1)
+            deadline_poll(lambda: len(downloading(self.wine)) >= total // 2, 60, 0.1)
             self.screenshot(MANAGER, "2-manager-mid-download")
+        downloaded = deadline_poll(lambda: len(downloading(self.wine)) == total and total, 120, 0.1)
         started = deadline_poll(lambda: self.driver("find", INSTALLER, "1000").get("found") == "1"
                                 or process.poll() is not None, 120, 0.2)
         if started and process.poll() is None or self.driver("find", INSTALLER, "5000").get("found") == "1":
@@ -142,8 +144,11 @@ class Demo:
               else "distribution ID not recorded")
         if self.headless:
             stage("screenshots: " + ", ".join(os.path.join(self.shots, n) for n in sorted(os.listdir(self.shots))))
-        ok = code == 0 and recorded == f"{FIRST}_{SECOND}" and os.path.getsize(installer) == total
-        stage("done" if ok else f"done, with a problem (exit {code}, installer {os.path.getsize(installer)} bytes)")
+        gone = not download_folders(self.wine)
+        stage("the installer has ended; the program removed its private folder" if gone
+              else "the private folder is still there")
+        ok = code == 0 and recorded == f"{FIRST}_{SECOND}" and downloaded and gone
+        stage("done" if ok else f"done, with a problem (exit {code}, whole download {bool(downloaded)})")
         return ok
 
     def stop(self):

@@ -20,3 +20,8 @@ extern const ProbeCommand kInstallCommands[];
 extern const ProbeCommand kFlowCommands[];
 extern const ProbeCommand kProgressCommands[];
 extern const ProbeCommand kResourceCommands[];
+extern const ProbeCommand kFolderCommands[];
+
+#include <string>
+// The installer file of the newest private download folder; empty if none.
+std::string PrivateInstallerFile();

@@ -6,6 +6,7 @@
 #include "download/download_worker.h"
 #include "download/info_file.h"
 #include "download/manager_state.h"
+#include "install/download_folder.h"
 #include "download/package.h"
 #include "download/transfer_settings.h"
 #include "probe.h"
@@ -171,6 +172,13 @@ static int RunWorkerRefused(char** args) {
 // worker BASE FILE: the worker on a message-only window that records the
 // messages it receives, until WM_DLM_FINISHED or 120 s.
 static int RunWorker(char** args) {
+    // The private download folder in the current directory, where the test
+    // finds it (and a disk of the test's choice lies).
+    static wchar_t parent[MAX_PATH + 2];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, parent);
+    if (length == 0 || length >= MAX_PATH) return 2;
+    if (parent[length - 1] != L'\\') parent[length] = L'\\';
+    g_downloadFolderParent = parent;
     std::strncpy(g_manager.downloadAddress, args[0], ADDRESS_BUFFER_SIZE - 1);
     std::strncpy(g_manager.installerFileName, args[1], ADDRESS_BUFFER_SIZE - 1);
     WNDCLASSA windowClass = {};

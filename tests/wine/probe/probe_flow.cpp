@@ -9,6 +9,7 @@
 #include "download/download_worker.h"
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
+#include "install/installer.h"
 #include "probe.h"
 
 namespace {
@@ -143,6 +144,8 @@ int RunFlow(char** args) {
     for (const std::string& entry : g_log) PrintEscaped("op", entry.c_str());
     printf("language=%s\n", g_manager.language);
     printf("buffers=%d\n", g_manager.urlBuffer || g_manager.responseText ? 1 : 0);
+    fflush(stdout);
+    FinishInstallation();  // as the program does once its window is gone
     return 0;
 }
 

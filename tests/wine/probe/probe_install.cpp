@@ -9,6 +9,7 @@
 #include "download/manager_state.h"
 #include "download/stored_strings.h"
 #include "install/distribution_id.h"
+#include "install/download_folder.h"
 #include "install/installer.h"
 #include "install/installer_file.h"
 #include "install/sha256.h"
@@ -84,24 +85,42 @@ static int RunRetire(char**) {
     return 0;
 }
 
-static int RunLaunch(char**) {
-    printf("result=%d\n", LaunchInstaller() ? 1 : 0);
+// data written into the installer file as the worker writes it (4,000 bytes
+// at a time), in a new private download folder.
+static bool WriteAsWorker(const std::string& data) {
+    bool ok = CreateInstallerFile();
+    for (std::size_t at = 0; ok && at < data.size(); at += 4000)
+        ok = WriteInstallerFile(data.data() + at, static_cast<DWORD>(std::min<std::size_t>(4000, data.size() - at)));
+    return ok;
+}
+
+// launch FILE: FILE's bytes downloaded, checked and started as the program
+// does; then waits for the installer's end and removes the folder.
+static int RunLaunch(char** args) {
+    std::string data;
+    if (!ReadWholeFile(args[0], &data)) return 2;
+    const bool ok = WriteAsWorker(data) && SealInstallerFile() && LaunchInstaller();
+    printf("result=%d\n", ok ? 1 : 0);
+    FinishInstallation();
     return 0;
 }
 
-// tamper FILE MARKER SECONDS: what another process of the user would try on
-// the installer file while the program downloads and starts it: open it for
-// writing (and write into it), rename it, delete it, over and over until the
-// marker file appears (the installer ran) or the time is up. Counts the tries
-// made while the file existed and those that succeeded before the marker.
+// tamper MARKER SECONDS: what another process would try on the installer
+// file in the private folder while the program downloads and starts it: open
+// it for writing (and write into it), rename it, delete it, over and over
+// until the marker file appears (the installer ran) or the time is up. Counts
+// the tries made while the file existed and those that succeeded before the
+// marker. (On Windows the folder's DACL keeps other users out altogether;
+// Wine keeps no DACL, so this shows what the share modes hold.)
 static int RunTamper(char** argv) {
-    const char* file = argv[0];
-    const char* marker = argv[1];
-    const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[2])) * 1000;
-    std::string moved = std::string(file) + ".moved";
+    const char* marker = argv[0];
+    const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[1])) * 1000;
     int tries = 0, opened = 0, renamed = 0, deleted = 0;
     while (GetFileAttributesA(marker) == INVALID_FILE_ATTRIBUTES && static_cast<LONG>(GetTickCount() - end) < 0) {
-        if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) {
+        const std::string path = PrivateInstallerFile();
+        const char* file = path.c_str();
+        const std::string moved = path + ".moved";
+        if (path.empty()) {
             Sleep(2);
             continue;
         }
@@ -143,10 +162,7 @@ static void PrintDigest(const char* name, const std::string& data) {
 static int RunSeal(char** args) {
     std::string data;
     if (!ReadWholeFile(args[0], &data)) return 2;
-    bool ok = CreateInstallerFile();
-    for (std::size_t at = 0; ok && at < data.size(); at += 4000) {
-        ok = WriteInstallerFile(data.data() + at, static_cast<DWORD>(std::min<std::size_t>(4000, data.size() - at)));
-    }
+    bool ok = WriteAsWorker(data);
     if (ok && std::strcmp(args[1], "changed") == 0) {
         DWORD written = 0;
         HANDLE held = static_cast<HANDLE>(g_manager.installerFile);
@@ -156,6 +172,7 @@ static int RunSeal(char** args) {
     printf("written=%d\nsealed=%d\nsha_instructions=%d\n", ok ? 1 : 0, ok && SealInstallerFile() ? 1 : 0,
            Sha256UsesShaInstructions() ? 1 : 0);
     ReleaseInstallerFile();
+    RemoveDownloadFolder();
     PrintDigest("sha256", data);
     g_sha256PortableOnly = true;
     PrintDigest("sha256_portable", data);
@@ -168,8 +185,8 @@ const ProbeCommand kInstallCommands[] = {
     {"set-uninstall", 1, "VALUE", RunSetUninstall},
     {"query-uninstall", 1, "SIZE", RunQueryUninstall},
     {"retire", 0, "", RunRetire},
-    {"launch", 0, "", RunLaunch},
-    {"tamper", 3, "FILE MARKER SECONDS", RunTamper},
+    {"launch", 1, "FILE", RunLaunch},
+    {"tamper", 2, "MARKER SECONDS", RunTamper},
     {"seal", 2, "FILE same|changed", RunSeal},
     {nullptr, 0, nullptr, nullptr},
 };
