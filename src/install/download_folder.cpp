@@ -125,7 +125,10 @@ void RemoveFolder(RegKey* list, const wchar_t* parent, const char* name) {
         held = !DeleteFileW(filePath) && GetLastError() != ERROR_FILE_NOT_FOUND;
     }
     CloseHandle(folder);
-    if (!held && RemoveDirectoryW(path)) list->DeleteValue(name);
+    // Unlisted only once it is gone: a folder that another handle still
+    // holds open is removed only when that handle closes.
+    if (!held && RemoveDirectoryW(path) && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        list->DeleteValue(name);
 }
 
 }  // namespace

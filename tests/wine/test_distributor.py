@@ -72,7 +72,7 @@ def run_copy(program, language, control, env_extra=None):
     folder = os.path.join(work, "downloads-" + language)
     os.makedirs(folder)
     shutil.copy(program, os.path.join(folder, "tembra.exe"))
-    wine.reg("delete", KEY, "/f")
+    wine.reg("delete", KEY, "/ve", "/f")  # the ID only: the key also lists the download folders
     served = len(site.access_log())
     process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, env_extra=env_extra)
     check(auto.choose(control), f"{language}: the chooser appears and is confirmed")

@@ -102,7 +102,7 @@ def capture(title, name):
 
 
 def delete_key():
-    wine.reg("delete", KEY, "/f")
+    wine.reg("delete", KEY, "/ve", "/f")  # the ID only: the key also lists the download folders
 
 
 def check_progress_pixels(window_rect, rows, control_rect):

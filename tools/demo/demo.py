@@ -104,7 +104,7 @@ class Demo:
         subprocess.run(["wineserver", "-p"], env=self.wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.driver = Automation(self.wine, self.build, self.work)
         self.key = "HKLM\\" + read_cache(self.build, "TEMBRA_REGISTRY_KEY")
-        self.wine.reg("delete", self.key, "/f")
+        self.wine.reg("delete", self.key, "/ve", "/f")
         # The user's downloads folder: a stamped copy of the program.
         self.downloads = os.path.join(self.work, "Downloads")
         os.makedirs(self.downloads)

@@ -7,15 +7,17 @@
 #include "probe.h"
 
 // The installer file of the newest private folder under the system's
-// temporary folder; empty when there is none.
+// temporary folder made since this probe started; empty when there is none.
 std::string PrivateInstallerFile() {
+    static FILETIME started;
+    if (started.dwHighDateTime == 0) GetSystemTimeAsFileTime(&started);
     char temp[MAX_PATH] = {};
     GetSystemWindowsDirectoryA(temp, MAX_PATH);
     const std::string parent = std::string(temp) + "\\Temp\\";
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((parent + "tembra-*").c_str(), &found);
     std::string newest;
-    FILETIME newestTime = {};
+    FILETIME newestTime = started;
     if (search == INVALID_HANDLE_VALUE) return newest;
     do {
         const std::string file = parent + found.cFileName + "\\tembset.exe";

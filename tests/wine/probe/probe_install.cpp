@@ -125,20 +125,27 @@ static int RunTamper(char** argv) {
             continue;
         }
         ++tries;
-        const bool ranBefore = GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES;
         HANDLE h = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
+        bool wrote = false, moved_away = false, removed = false;
         if (h != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(h, "MZ tampered", 11, &written, nullptr);
             CloseHandle(h);
-            opened += !ranBefore;
+            wrote = true;
         }
         if (MoveFileExA(file, moved.c_str(), 0)) {
-            renamed += !ranBefore;
+            moved_away = true;
             MoveFileExA(moved.c_str(), file, 0);
         }
-        if (DeleteFileA(file)) deleted += !ranBefore;
+        if (DeleteFileA(file)) removed = true;
+        // Counted only while the installer has not run yet: the program lets
+        // go of the file once the installer has ended, after its marker.
+        if (GetFileAttributesA(marker) == INVALID_FILE_ATTRIBUTES) {
+            opened += wrote;
+            renamed += moved_away;
+            deleted += removed;
+        }
         Sleep(5);
     }
     printf("tries=%d\nopened=%d\nrenamed=%d\ndeleted=%d\n", tries, opened, renamed, deleted);
