@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "download/response_text.h"
+#include "install/sha256.h"
+
+static_assert(PIN_DIGEST_SIZE == SHA256_DIGEST_SIZE, "a pin holds a SHA-256");
 
 static int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -22,7 +25,7 @@ bool ParsePin(const char* value, InstallerPin* pin) {
     if (size == 0 || *p++ != ':') return false;
     InstallerPin parsed;
     parsed.size = size;
-    for (std::size_t i = 0; i < SHA256_DIGEST_SIZE; ++i, p += 2) {
+    for (std::size_t i = 0; i < PIN_DIGEST_SIZE; ++i, p += 2) {
         const int high = HexDigitValue(p[0]);
         if (high < 0) return false;
         const int low = HexDigitValue(p[1]);  // p[1] exists: p[0] was no terminator
@@ -66,6 +69,6 @@ void FormatPin(const InstallerPin& pin, char text[PIN_TEXT_SIZE]) {
     *out = '\0';
 }
 
-bool DigestMatchesPin(const InstallerPin& pin, std::uint32_t size, const std::uint8_t digest[SHA256_DIGEST_SIZE]) {
-    return size == pin.size && std::memcmp(digest, pin.sha256, SHA256_DIGEST_SIZE) == 0;
+bool DigestMatchesPin(const InstallerPin& pin, std::uint32_t size, const std::uint8_t digest[PIN_DIGEST_SIZE]) {
+    return size == pin.size && std::memcmp(digest, pin.sha256, PIN_DIGEST_SIZE) == 0;
 }

@@ -9,16 +9,18 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "install/sha256.h"
+// SHA256_DIGEST_SIZE, without the hash's header: the host tool, which has a
+// SHA-256 of its own, writes pins too.
+constexpr std::size_t PIN_DIGEST_SIZE = 32;
 
 struct InstallerPin {
     std::uint32_t size;                     // 1 to 0x7FFFFFFF, what the downloaded count can hold
-    std::uint8_t sha256[SHA256_DIGEST_SIZE];
+    std::uint8_t sha256[PIN_DIGEST_SIZE];
 };
 
 constexpr char PIN_KEY_PREFIX[] = "sPin_";
 // "<size>:<64 hex digits>" and its terminator, at the longest.
-constexpr std::size_t PIN_TEXT_SIZE = 10 + 1 + 2 * SHA256_DIGEST_SIZE + 1;
+constexpr std::size_t PIN_TEXT_SIZE = 10 + 1 + 2 * PIN_DIGEST_SIZE + 1;
 // A transfer that ends with other bytes than the pin's is tried once more
 // from byte 0; the second mismatch ends the download.
 constexpr int PIN_MISMATCH_LIMIT = 2;
@@ -37,4 +39,4 @@ bool FindInstallerPin(const char* installerFileName, InstallerPin* pin);
 void FormatPin(const InstallerPin& pin, char text[PIN_TEXT_SIZE]);
 
 // Whether a hash's digest is the pin's.
-bool DigestMatchesPin(const InstallerPin& pin, std::uint32_t size, const std::uint8_t digest[SHA256_DIGEST_SIZE]);
+bool DigestMatchesPin(const InstallerPin& pin, std::uint32_t size, const std::uint8_t digest[PIN_DIGEST_SIZE]);

@@ -14,6 +14,7 @@
 #include "download/constants.h"
 #include "download/installer_pin.h"
 #include "download/retry_rules.h"
+#include "install/sha256.h"
 
 // Little-endian, fixed size:
 //   0   "TDMR"                 magic

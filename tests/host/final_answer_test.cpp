@@ -87,7 +87,7 @@ TEST(FindInstallerPin, ReadsThePinOfTheNamedInstallerOnly) {
 TEST(DigestMatchesPin, NeedsTheSizeAndEveryByte) {
     InstallerPin pin = {};
     ASSERT_TRUE(ParsePin(("4:" + kHex).c_str(), &pin));
-    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    std::uint8_t digest[PIN_DIGEST_SIZE];
     std::memcpy(digest, pin.sha256, sizeof digest);
     EXPECT_TRUE(DigestMatchesPin(pin, 4, digest));
     EXPECT_FALSE(DigestMatchesPin(pin, 5, digest));
