@@ -8,6 +8,7 @@
 
 #include "download/installer_pin.h"
 #include "download/mirrors.h"
+#include "download/response_text.h"
 #include "test_support.h"
 
 namespace {
@@ -93,6 +94,19 @@ TEST(DigestMatchesPin, NeedsTheSizeAndEveryByte) {
     EXPECT_FALSE(DigestMatchesPin(pin, 5, digest));
     digest[31] ^= 1;
     EXPECT_FALSE(DigestMatchesPin(pin, 4, digest));
+}
+
+TEST(FinalAnswer, TodaysLookupsReadAPinnedAnswerAsBefore) {
+    // What discovery reads of a final answer that publish writes now.
+    ResponseTextScope scope("iFlag=0|sDlurl=https://dl.example.com/o/|sMirror1=http://m.example.com/o/|sPin_p_Vrimal_reg_ENG.exe=10:" +
+                            kHex + "|sPin_p_Vrimal_sys_ENG.exe=20:" + kHex);
+    std::int32_t flag = -1;
+    char base[TEXT_BUFFER_SIZE];
+    EXPECT_TRUE(GetIntValue("iFlag", &flag));
+    EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(GetStrValue("sUrl", base, sizeof base)) << "no redirect to follow";
+    ASSERT_TRUE(GetStrValue("sDlurl", base, sizeof base));
+    EXPECT_STREQ(base, "https://dl.example.com/o/");
 }
 
 TEST(ReadMirrors, InOrderUntilTheFirstMissingNumberSkippingWhatDoesNotFit) {
