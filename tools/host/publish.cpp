@@ -5,10 +5,12 @@
 // names are not part of it, so the addresses' paths must differ.
 //
 //   OUT/<primary path>          scrambled answer (redirect or final)
-//   OUT/<primary path>-1 ...    further redirects, the last one final
+//   OUT/<primary path>-1 ...    further redirects, the last one final (the
+//                               mirrors, and a pin per installer name)
 //   OUT/<fallback path>, ...    the same for the fallback
 //   OUT/<base path>p_Vrimal_{reg,sys}_<LANG>.<LANG>   info file
 //   OUT/<base path>p_Vrimal_{reg,sys}_<LANG>.exe      installer (hard links)
+//   OUT/<mirror path>...        the same for a mirror on a path of its own
 //   OUT/manifest.json           every other file with size and SHA-256, and
 //                               what `tembra_tool check` asks the servers
 #include "publish.h"
