@@ -7,11 +7,14 @@ and compares the answers with the manifest that publish wrote.
 
 Each configuration server's chain of answers is followed as the program
 follows it (same User-Agent, HTTP redirects too) and must lead to the
-manifest's download base; each language's info file and installer, in both
+manifest's download base, with its mirrors in order and a pin (size and
+SHA-256) per installer that agrees with the manifest; from the download
+base and every mirror, each language's info file and installer, in both
 package variants, must match the manifest (the info file's size line, the
-installer's status, Content-Length and SHA-256). https certificates must be
-valid for their host names (--ca adds a CA to the system's). One verdict
-line per file, then a summary; exit 1 on any mismatch.
+installer's status, Content-Length, size and SHA-256 as pinned). https
+certificates must be valid for their host names (--ca adds a CA to the
+system's). One verdict line per file, then a summary; exit 1 on any
+mismatch.
 
 tembra_tool runs this script with --tool, its own path, to descramble.
 """
@@ -28,6 +31,8 @@ import urllib.request
 USER_AGENT = "Tembra Download Manager"  # the program's INTERNET_AGENT
 TEXT_READ = 21999  # the program reads at most TEXT_BUFFER_SIZE - 1 bytes of a text
 MAX_REDIRECTS = 16  # answers with sUrl followed per server (MAX_REDIRECTS_PER_SERVER)
+MAX_MIRRORS = 4  # mirrors the program reads (MAX_MIRRORS)
+PIN_KEY = "sPin_"  # PIN_KEY_PREFIX
 TIMEOUT = 30
 
 
@@ -74,6 +79,32 @@ def int_value(text, key):
 def str_value(text, key):
     value = raw_value(text, key)
     return None if value is None else value.replace("\n", "\r\n")
+
+
+def mirrors_of(text):
+    """sMirror1, sMirror2 ... as the program reads them: up to the first number missing."""
+    found = []
+    for number in range(1, MAX_MIRRORS + 1):
+        value = str_value(text, f"sMirror{number}")
+        if value is None:
+            break
+        found.append(value)
+    return found
+
+
+def pins_of(text):
+    """Every pin field, the first of each name, as the program would read it: name -> "size:hex"
+    (the hex in lower case), or None where the program would find no usable pin."""
+    pins = {}
+    for field in text.split("|"):
+        key, eq, value = field.partition("=")
+        if not eq or not key.startswith(PIN_KEY) or key[len(PIN_KEY):] in pins:
+            continue
+        size, colon, digest = value.partition(":")
+        usable = (colon and size.isascii() and size.isdigit() and 1 <= int(size) <= 0x7FFFFFFF and len(digest) == 64
+                  and all(c in "0123456789abcdefABCDEF" for c in digest))
+        pins[key[len(PIN_KEY):]] = f"{int(size)}:{digest.lower()}" if usable else None
+    return pins
 
 
 def total_size(line):
@@ -131,8 +162,9 @@ class Checker:
             raise Problem(result.stderr.decode(errors="replace").strip())
         return result.stdout.decode("latin-1")
 
-    def walk(self, server, base):
-        """One configuration server's chain, as the program walks it."""
+    def walk(self, server, base, mirrors, pins):
+        """One configuration server's chain, as the program walks it; the final answer must
+        name base, the mirrors in order and, where pins is not None, exactly those pins."""
         url, flag = server, -1
         for _ in range(MAX_REDIRECTS + 1):
             try:
@@ -149,7 +181,17 @@ class Checker:
                     return self.verdict(False, url, f"iFlag {flag} without a download base: no usable answer")
                 if found != base:
                     return self.verdict(False, url, f"leads to the download base {found}, the manifest's is {base}")
-                return self.verdict(True, url, f"download base {found}")
+                said = mirrors_of(answer)
+                if said != mirrors:
+                    return self.verdict(False, url, f"names the mirrors {said}, the manifest's are {mirrors}")
+                if pins is None:
+                    return self.verdict(True, url, f"download base {found}")
+                said = pins_of(answer)
+                for name in sorted(set(said) | set(pins)):
+                    if said.get(name) != pins.get(name):
+                        return self.verdict(False, url, f"pins {name} as {said.get(name, 'nothing')}, "
+                                                        f"the manifest as {pins.get(name, 'nothing')}")
+                return self.verdict(True, url, f"download base {found}, {len(mirrors)} mirrors, {len(pins)} pins")
             self.verdict(True, url, f"redirect to {next_url}")
             url = next_url
         self.verdict(False, url, f"more than {MAX_REDIRECTS} redirects: the program gives up")
@@ -205,6 +247,11 @@ def main(argv):
             manifest = json.load(f)
         base, downloads = manifest["download_base"], manifest["downloads"]
         servers = [manifest["primary"], manifest["fallback"]]
+        # Trees published before pins and mirrors have neither.
+        mirrors, pins = manifest.get("mirrors", []), manifest.get("pins")
+        published = {e["variant"] + e["language"] + ".exe": f"{e['size']}:{e['sha256']}" for e in downloads}
+        if pins is not None and pins != published:
+            raise ValueError("its pins disagree with its downloads")
         checker = Checker(tool, ca)
     except OSError as error:
         print(f"tembra_tool check: {error.filename}: {error.strerror}", file=sys.stderr)
@@ -216,11 +263,12 @@ def main(argv):
         print(f"tembra_tool check: {error}", file=sys.stderr)
         return 1
     for server in servers:
-        checker.walk(server, base)
-    for entry in downloads:
-        stem = base + entry["variant"] + entry["language"]
-        checker.info(f"{stem}.{entry['language']}", entry["size"])
-        checker.installer(f"{stem}.exe", entry["size"], entry["sha256"])
+        checker.walk(server, base, mirrors, pins)
+    for served_from in [base] + mirrors:
+        for entry in downloads:
+            stem = served_from + entry["variant"] + entry["language"]
+            checker.info(f"{stem}.{entry['language']}", entry["size"])
+            checker.installer(f"{stem}.exe", entry["size"], entry["sha256"])
     failed = checker.verdicts.count(False)
     print(f"{len(checker.verdicts)} files checked, {failed} failed")
     return 1 if failed else 0

@@ -71,3 +71,19 @@ unsigned RetryDelayMs(int failed, int retryAfterSeconds, unsigned jitterMs) {
     const int doublings = failed < 1 ? 0 : (failed > 3 ? 2 : failed - 1);
     return (2000u << doublings) + jitterMs % RETRY_JITTER_MS;
 }
+
+unsigned ProgressRetryDelayMs(int failed, int retryAfterSeconds, unsigned jitterMs) {
+    if (retryAfterSeconds >= 1) {
+        const unsigned seconds = static_cast<unsigned>(retryAfterSeconds);
+        return (seconds < MAX_PROGRESS_RETRY_AFTER_SECONDS ? seconds : MAX_PROGRESS_RETRY_AFTER_SECONDS) * 1000;
+    }
+    // 2 s doubled per failure up to 16 s (failed 1 to 4), then the longest step.
+    const unsigned base = failed >= 5 ? PROGRESS_RETRY_LONGEST_MS : 2000u << (failed < 1 ? 0 : failed - 1);
+    return base + jitterMs % RETRY_JITTER_MS;
+}
+
+ProgressRetryDecision DecideProgressRetry(std::uint32_t msSinceLastByte, unsigned plannedWaitMs) {
+    if (msSinceLastByte >= NO_PROGRESS_LIMIT_MS) return {false, 0};
+    const unsigned left = NO_PROGRESS_LIMIT_MS - msSinceLastByte;
+    return {true, plannedWaitMs < left ? plannedWaitMs : left};
+}

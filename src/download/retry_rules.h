@@ -37,3 +37,32 @@ int ParseRetryAfter(const char* text);
 // The wait before attempt failed + 1 (failed = 1, 2, 3): 2, 4, 8 s plus
 // jitterMs (below RETRY_JITTER_MS), or a Retry-After of 1 to 30 s as given.
 unsigned RetryDelayMs(int failed, int retryAfterSeconds, unsigned jitterMs);
+
+// --- The rule of progress -------------------------------------------------
+// A transfer whose installer is pinned keeps trying as long as the network
+// gives something: a laptop that sleeps, a Wi-Fi switch or an outage of a
+// few minutes costs a wait, not the download. It gives up only after
+// NO_PROGRESS_LIMIT_MS without a single byte.
+constexpr unsigned NO_PROGRESS_LIMIT_MS = 300000;            // 5 minutes without a byte
+constexpr unsigned MAX_PROGRESS_RETRY_AFTER_SECONDS = 60;    // longer is cut to this
+constexpr unsigned PROGRESS_RETRY_LONGEST_MS = 30000;        // the schedule's last step
+
+// The wait after failed attempts in a row since the last one that brought a
+// byte (1: the first failure): 2, 4, 8, 16, 30, 30 ... s, plus jitterMs
+// folded below RETRY_JITTER_MS. A Retry-After of 1 to 60 s is waited as
+// given; a longer one is waited 60 s: coming back sooner would only meet
+// the same refusal, and the limit above still ends a server that never
+// comes back.
+unsigned ProgressRetryDelayMs(int failed, int retryAfterSeconds, unsigned jitterMs);
+
+struct ProgressRetryDecision {
+    bool tryAgain;
+    unsigned waitMs;  // before the next attempt, when tryAgain
+};
+
+// After a failed attempt: msSinceLastByte counts from the last byte
+// received (from the start of the download before the first), plannedWaitMs
+// is ProgressRetryDelayMs's wait. Gives up once the limit is reached, never
+// before: a wait that would cross it is shortened so that one last attempt
+// starts right at the limit.
+ProgressRetryDecision DecideProgressRetry(std::uint32_t msSinceLastByte, unsigned plannedWaitMs);

@@ -56,8 +56,6 @@ TEST(RetryDelay, DoublesFromTwoSecondsOrTakesAShortRetryAfter) {
     EXPECT_EQ(RetryDelayMs(1, 0, 0), 2000u);
 }
 
-
-
 TEST(IsPlainHeaderValue, RefusesWhatWouldBreakTheHeaderLine) {
     const struct {
         const char* text;
@@ -67,6 +65,44 @@ TEST(IsPlainHeaderValue, RefusesWhatWouldBreakTheHeaderLine) {
                  {"\"x\"\nRange: bytes=0-", false}, {"a\rb", false},   {"a\x01", false},
                  {"a\x7f", false},            {"caf\xc3\xa9", true}};
     for (const auto& c : cases) EXPECT_EQ(IsPlainHeaderValue(c.text), c.plain) << c.text;
+}
+
+TEST(ProgressRetryDelay, DoublesToSixteenThenStaysAtThirtySeconds) {
+    const struct {
+        int failed, retryAfter;
+        unsigned jitter, expected;
+    } cases[] = {
+        {1, -1, 0, 2000},   {2, -1, 0, 4000},    {3, -1, 0, 8000},     {4, -1, 0, 16000},
+        {5, -1, 0, 30000},  {6, -1, 999, 30999}, {1000, -1, 0, 30000}, {0, -1, 0, 2000},
+        {-7, -1, 0, 2000},  {2, -1, 1500, 4500},  // jitter stays below 1 s
+        {1, 1, 400, 1000},  {9, 60, 400, 60000}, {2, 61, 0, 60000},   {2, 86400, 0, 60000},  // cut to 60 s
+        {3, 0, 0, 8000},    // no wait asked: the schedule
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressRetryDelayMs(c.failed, c.retryAfter, c.jitter), c.expected) << c.failed << " " << c.retryAfter;
+}
+
+TEST(DecideProgressRetry, GivesUpAtFiveMinutesWithoutAByteAndNoSooner) {
+    const struct {
+        std::uint32_t sinceByte;
+        unsigned planned;
+        bool tryAgain;
+        unsigned wait;
+    } cases[] = {
+        {0, 2000, true, 2000},
+        {200000, 30000, true, 30000},
+        {299000, 30000, true, 1000},  // shortened: the last attempt starts at the limit
+        {299999, 60000, true, 1},
+        {300000, 2000, false, 0},
+        {300001, 0, false, 0},
+        {0xFFFFFFFFu, 2000, false, 0},
+    };
+    for (const auto& c : cases) {
+        const ProgressRetryDecision d = DecideProgressRetry(c.sinceByte, c.planned);
+        EXPECT_EQ(d.tryAgain, c.tryAgain) << c.sinceByte;
+        if (c.tryAgain) EXPECT_EQ(d.waitMs, c.wait) << c.sinceByte;
+        if (d.tryAgain) EXPECT_LE(c.sinceByte + d.waitMs, NO_PROGRESS_LIMIT_MS) << c.sinceByte;
+    }
 }
 
 }  // namespace

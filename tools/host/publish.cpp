@@ -5,10 +5,12 @@
 // names are not part of it, so the addresses' paths must differ.
 //
 //   OUT/<primary path>          scrambled answer (redirect or final)
-//   OUT/<primary path>-1 ...    further redirects, the last one final
+//   OUT/<primary path>-1 ...    further redirects, the last one final (the
+//                               mirrors, and a pin per installer name)
 //   OUT/<fallback path>, ...    the same for the fallback
 //   OUT/<base path>p_Vrimal_{reg,sys}_<LANG>.<LANG>   info file
 //   OUT/<base path>p_Vrimal_{reg,sys}_<LANG>.exe      installer (hard links)
+//   OUT/<mirror path>...        the same for a mirror on a path of its own
 //   OUT/manifest.json           every other file with size and SHA-256, and
 //                               what `tembra_tool check` asks the servers
 #include "publish.h"
@@ -18,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -31,7 +34,9 @@
 
 #include "download/constants.h"
 #include "download/discovery.h"
+#include "download/installer_pin.h"
 #include "download/languages.h"
+#include "download/mirrors.h"
 #include "download/package_rules.h"
 #include "download/scramble.h"
 #include "file_io.h"
@@ -45,24 +50,30 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 const char kManifest[] = "manifest.json";
-const char kFormat[] = "tembra-publish/2";
+// 3: the final answers carry mirrors and pins, which the manifest records.
+const char kFormat[] = "tembra-publish/3";
 const char kFormatFamily[] = "tembra-publish/";
 constexpr std::size_t kPiece = 1 << 20;
 
 const char kHelp[] =
     "usage: tembra_tool publish OUT --primary URL --fallback URL --download-base URL/\n"
-    "                           --news FILE --installer SPEC ... [--redirects N]\n"
+    "                           --news FILE --installer SPEC ... [--mirror URL/ ...]\n"
+    "                           [--redirects N]\n"
     "Writes to the folder OUT the static tree the configuration and download servers\n"
     "serve: the scrambled answers at the paths of the two configuration addresses,\n"
     "and per language and package variant an info file and the installer under the\n"
     "download base's path. The two configuration addresses must be the ones the\n"
-    "program was built with, and their paths must differ.\n"
+    "program was built with, and their paths must differ. Each final answer pins\n"
+    "every installer it names (size and SHA-256), so that the program can prove a\n"
+    "download whole whichever server delivered it.\n"
     "  --installer FILE           the installer of every language and variant\n"
     "  --installer LANG=FILE      one language's (CHT DEU ENG SPA FRE ITA JAP KOR DUT POR SWE)\n"
     "  --installer reg:FILE       the variant for systems with recent libraries (p_Vrimal_reg_)\n"
     "  --installer sys:FILE       the variant for the others (p_Vrimal_sys_)\n"
     "  --installer sys:LANG=FILE  one language's installer of one variant\n"
     "  (the most specific wins: variant and language, language, variant, all)\n"
+    "  --mirror URL/              a further download base, tried in order when one\n"
+    "                             fails (at most 4); its path holds the same files\n"
     "  --redirects N              N redirects (0 to 16) in front of each final answer\n"
     "OUT is replaced in one step, and only when it is missing, empty or an earlier publish.\n";
 
@@ -174,6 +185,7 @@ bool IsLanguage(const std::string& code) {
 struct Options {
     std::string out;
     Address primary, fallback, base;
+    std::vector<Address> mirrors;  // in the order the program tries them
     std::string news;
     // (variant tag or "", language or "") -> installer file
     std::map<std::pair<std::string, std::string>, std::string> installers;
@@ -188,6 +200,18 @@ Options ParseOptions(const CommandLine& line) {
     o.primary = ParseAddress(line.Get("--primary"), "the primary address", false);
     o.fallback = ParseAddress(line.Get("--fallback"), "the fallback address", false);
     o.base = ParseAddress(line.Get("--download-base"), "the download base", true);
+    if (line.Has("--mirror")) {
+        const std::vector<std::string>& urls = line.values.at("--mirror");
+        if (urls.size() > static_cast<std::size_t>(MAX_MIRRORS))
+            Fail("--mirror is given " + std::to_string(urls.size()) + " times; the program reads at most " +
+                 std::to_string(MAX_MIRRORS) + " mirrors");
+        for (const std::string& url : urls) {
+            o.mirrors.push_back(ParseAddress(url, "--mirror", true));
+            if (url == o.base.text) Fail("--mirror " + url + ": is the download base already");
+            for (std::size_t i = 0; i + 1 < o.mirrors.size(); ++i)
+                if (o.mirrors[i].text == url) Fail("--mirror " + url + ": is given twice");
+        }
+    }
     o.news = line.Get("--news");
     if (line.Has("--redirects")) {
         const std::string value = line.Get("--redirects");
@@ -257,6 +281,10 @@ struct Tree {
     std::map<std::string, std::string> installerOf;    // path -> installer source
     std::map<std::string, Installer> installers;       // source -> opened file
     Json answers = Json::array(), downloads = Json::array();
+    // The final answers' paths: their pins are known once the installers
+    // are hashed, as they are copied.
+    std::vector<std::string> finalAnswers;
+    std::vector<std::pair<std::string, std::string>> pinned;  // installer name -> source, in answer order
 
     void Claim(const std::string& path) {
         if (path == kManifest || path.rfind(std::string(kManifest) + "/", 0) == 0)
@@ -283,6 +311,25 @@ void AddConfigurationChain(Tree* tree, const Address& server, int redirects, con
         tree->Add(server.treePath + suffix, Scrambled(answer));
         tree->answers.push_back({{"url", server.text + suffix}, {"path", server.treePath + suffix}});
     }
+    tree->finalAnswers.push_back(server.treePath + (redirects ? "-" + std::to_string(redirects) : ""));
+}
+
+// A pin as the program reads it: "<size>:<SHA-256 in lower-case hex>".
+std::string PinText(const Installer& installer) {
+    const std::string digest = installer.sha256.empty() ? std::string(2 * PIN_DIGEST_SIZE, '0') : installer.sha256;
+    return std::to_string(installer.file->size()) + ":" + digest;
+}
+
+// The answer that ends each chain: the download base, the mirrors in order
+// and a pin per installer name. Until the installers are hashed their pins
+// hold zeros, which take the same room, so the answer's size is known early.
+std::string FinalAnswer(const Options& o, const Tree& tree) {
+    std::string answer = "iFlag=0|sDlurl=" + o.base.text;
+    for (std::size_t i = 0; i < o.mirrors.size(); ++i)
+        answer += "|" + std::string(MIRROR_KEY_PREFIX) + std::to_string(i + 1) + "=" + o.mirrors[i].text;
+    for (const auto& [name, source] : tree.pinned)
+        answer += "|" + std::string(PIN_KEY_PREFIX) + name + "=" + PinText(tree.installers.at(source));
+    return answer;
 }
 
 Installer OpenInstaller(const std::string& source) {
@@ -301,19 +348,28 @@ Installer OpenInstaller(const std::string& source) {
     return installer;
 }
 
-Tree BuildTree(const Options& o) {
-    // The worker appends the installer name to the base in a 2,048-byte buffer.
+// The worker appends the installer name to a base in a 2,048-byte buffer.
+void CheckFitsDownloadAddress(const Address& base, const std::string& what) {
     char longest[ADDRESS_BUFFER_SIZE] = {}, longestName[ADDRESS_BUFFER_SIZE] = {};
-    if (o.base.text.size() >= ADDRESS_BUFFER_SIZE ||
+    if (base.text.size() >= ADDRESS_BUFFER_SIZE ||
         !ComposeAddresses(longest, sizeof longest, longestName, sizeof longestName, PREFIX_RECENT, "ENG") ||
-        o.base.text.size() + std::strlen(longestName) >= ADDRESS_BUFFER_SIZE)
-        Fail("the download base address has " + std::to_string(o.base.text.size()) +
+        base.text.size() + std::strlen(longestName) >= ADDRESS_BUFFER_SIZE)
+        Fail(what + " has " + std::to_string(base.text.size()) +
              " characters; with the installer name it must stay under " + std::to_string(ADDRESS_BUFFER_SIZE) +
              " (at most " + std::to_string(ADDRESS_BUFFER_SIZE - 1 - std::strlen(longestName)) + ")");
+}
+
+Tree BuildTree(const Options& o) {
+    CheckFitsDownloadAddress(o.base, "the download base address");
+    // Every base serves the same files; bases on one path share them.
+    std::vector<std::string> basePaths = {o.base.treePath};
+    for (std::size_t i = 0; i < o.mirrors.size(); ++i) {
+        CheckFitsDownloadAddress(o.mirrors[i], "--mirror number " + std::to_string(i + 1));
+        if (std::find(basePaths.begin(), basePaths.end(), o.mirrors[i].treePath) == basePaths.end())
+            basePaths.push_back(o.mirrors[i].treePath);
+    }
 
     Tree tree;
-    AddConfigurationChain(&tree, o.primary, o.redirects, "iFlag=0|sDlurl=" + o.base.text);
-    AddConfigurationChain(&tree, o.fallback, o.redirects, "iFlag=0|sDlurl=" + o.base.text);
 
     const std::string news = NewsWithCrLf(o.news);
     for (const char* language : kLanguageCodes) {
@@ -349,9 +405,12 @@ Tree BuildTree(const Options& o) {
                      std::to_string(TEXT_BUFFER_SIZE - 1));
             char infoName[64] = {}, installerName[64] = {};
             ComposeAddresses(infoName, sizeof infoName, installerName, sizeof installerName, variant.prefix, language);
-            tree.Add(o.base.treePath + infoName, info);
-            tree.Claim(o.base.treePath + installerName);
-            tree.installerOf[o.base.treePath + installerName] = source;
+            for (const std::string& basePath : basePaths) {
+                tree.Add(basePath + infoName, info);
+                tree.Claim(basePath + installerName);
+                tree.installerOf[basePath + installerName] = source;
+            }
+            tree.pinned.emplace_back(installerName, source);
             tree.downloads.push_back({{"language", language},
                                       {"variant", variant.prefix},
                                       {"info", o.base.treePath + infoName},
@@ -360,6 +419,12 @@ Tree BuildTree(const Options& o) {
                                       {"size", size}});
         }
     }
+    // Claimed now, so that a clash is found before anything is written, and
+    // sized now with pins of zeros; written with the pins once the installers
+    // are hashed.
+    const std::string answer = FinalAnswer(o, tree);
+    AddConfigurationChain(&tree, o.primary, o.redirects, answer);
+    AddConfigurationChain(&tree, o.fallback, o.redirects, answer);
     return tree;
 }
 
@@ -386,17 +451,11 @@ std::string CopyInstaller(const InputFile& in, const fs::path& to, const std::st
     return sha.HexDigest();
 }
 
-// Writes the tree under root; each installer once, linked under its other names.
-Json WriteTree(Tree* tree, const fs::path& root, const fs::path& shownRoot) {
+// Writes the tree under root; each installer once, linked under its other
+// names, then the final answers with the pins that copying them gave.
+Json WriteTree(Tree* tree, const Options& o, const fs::path& root, const fs::path& shownRoot) {
     Json files = Json::array();
     std::map<std::string, Json> entries;
-    for (const auto& [path, content] : tree->files) {
-        MakeParents(root / path, (shownRoot / path).string());
-        OutputFile out((root / path).string(), (shownRoot / path).string(), 0644);
-        out.Write(content.data(), content.size());
-        out.Close();
-        entries[path] = {{"path", path}, {"size", content.size()}, {"sha256", Sha256Hex(content.data(), content.size())}};
-    }
     std::map<std::string, std::string> storedAt;  // installer source -> first path written
     for (const auto& [path, source] : tree->installerOf) {
         Installer& installer = tree->installers[source];
@@ -413,6 +472,15 @@ Json WriteTree(Tree* tree, const fs::path& root, const fs::path& shownRoot) {
             if (linkError) Fail(shown + ": " + linkError.message());
         }
         entries[path] = {{"path", path}, {"size", installer.file->size()}, {"sha256", installer.sha256}};
+    }
+    const std::string answer = Scrambled(FinalAnswer(o, *tree));
+    for (const std::string& path : tree->finalAnswers) tree->files[path] = answer;
+    for (const auto& [path, content] : tree->files) {
+        MakeParents(root / path, (shownRoot / path).string());
+        OutputFile out((root / path).string(), (shownRoot / path).string(), 0644);
+        out.Write(content.data(), content.size());
+        out.Close();
+        entries[path] = {{"path", path}, {"size", content.size()}, {"sha256", Sha256Hex(content.data(), content.size())}};
     }
     for (auto& [path, entry] : entries) files.push_back(std::move(entry));
     for (Json& download : tree->downloads) download["sha256"] = tree->installers[download["source"]].sha256;
@@ -465,6 +533,35 @@ void Install(const fs::path& staged, const fs::path& out) {
     if (rename(staged.c_str(), out.c_str()) != 0) FailSystem(out.string(), errno);
 }
 
+// A pin authenticates a download over plain http only where the answer that
+// carries it is authentic, that is where it came over https. Programs that
+// read mirrors also check pins, so a pinned http mirror behind https
+// answers is no risk; the download base is, for copies of the program built
+// before pins, which take whatever arrives there.
+void WarnOfPlainHttp(const Options& o) {
+    const Address* plainAnswers = o.primary.scheme == "http" ? &o.primary
+                                  : o.fallback.scheme == "http" ? &o.fallback
+                                                                : nullptr;
+    std::vector<std::pair<std::string, const Address*>> bases = {{"download base", &o.base}};
+    for (const Address& mirror : o.mirrors) bases.emplace_back("mirror", &mirror);
+    for (const auto& [what, base] : bases) {
+        if (base->scheme != "http") continue;
+        if (plainAnswers)
+            std::fprintf(stderr,
+                         "tembra_tool publish: warning: the %s %s is plain http, and so is the configuration "
+                         "address %s whose answer pins the installers: anyone on the network path can supply "
+                         "the installer, which runs elevated, unless the program is built with "
+                         "TEMBRA_INSTALLER_SIGNER\n",
+                         what.c_str(), base->text.c_str(), plainAnswers->text.c_str());
+        else if (base == &o.base)
+            std::fprintf(stderr,
+                         "tembra_tool publish: warning: the download base %s is plain http: the pins of the https "
+                         "answers authenticate the installer, but a copy of the program built before pins takes "
+                         "whatever arrives there and runs it elevated, unless built with TEMBRA_INSTALLER_SIGNER\n",
+                         base->text.c_str());
+    }
+}
+
 }  // namespace
 
 int Publish(int argc, char** argv) {
@@ -473,7 +570,7 @@ int Publish(int argc, char** argv) {
         const CommandLine line = ParseCommandLine(
             argc, argv,
             {{"--primary", false}, {"--fallback", false}, {"--download-base", false}, {"--news", false},
-             {"--installer", true}, {"--redirects", false}},
+             {"--installer", true}, {"--mirror", true}, {"--redirects", false}},
             {"OUT"});
         if (line.help) {
             std::fputs(kHelp, stdout);
@@ -488,12 +585,18 @@ int Publish(int argc, char** argv) {
         std::error_code ignored;
         fs::remove_all(staged, ignored);
         if (mkdir(staged.c_str(), 0755) != 0) FailSystem(staged.string(), errno);
-        Json files = WriteTree(&tree, staged, out);
+        Json files = WriteTree(&tree, options, staged, out);
         for (Json& download : tree.downloads) download.erase("source");
+        Json mirrors = Json::array(), pins = Json::object();
+        for (const Address& mirror : options.mirrors) mirrors.push_back(mirror.text);
+        for (const auto& [name, source] : tree.pinned) pins[name] = PinText(tree.installers.at(source));
+        const std::size_t answerSize = FinalAnswer(options, tree).size();
         Json manifest = {{"format", kFormat},
                          {"primary", options.primary.text},
                          {"fallback", options.fallback.text},
                          {"download_base", options.base.text},
+                         {"mirrors", mirrors},
+                         {"pins", pins},
                          {"redirects", options.redirects},
                          {"answers", tree.answers},
                          {"downloads", tree.downloads},
@@ -504,14 +607,10 @@ int Publish(int argc, char** argv) {
         manifestFile.Close();
         Install(staged, out);
         staged.clear();
-        if (options.base.scheme == "http")
-            std::fprintf(stderr,
-                         "tembra_tool publish: warning: the download base %s is plain http: anyone on the network "
-                         "path can supply the installer, which runs elevated, unless the program is built with "
-                         "TEMBRA_INSTALLER_SIGNER\n",
-                         options.base.text.c_str());
-        std::printf("published %zu files (%zu installer names) to %s\n", files.size(), tree.installerOf.size(),
-                    out.c_str());
+        WarnOfPlainHttp(options);
+        std::printf("published %zu files (%zu installer names) to %s; each final answer has %zu bytes, the "
+                    "program reads %zu\n",
+                    files.size(), tree.installerOf.size(), out.c_str(), answerSize, TEXT_BUFFER_SIZE - 1);
         if (std::fflush(stdout) != 0) FailSystem("standard output", errno);
         return 0;
     } catch (const ToolError& failure) {

@@ -26,7 +26,8 @@ const char kUsage[] =
     "       tembra_tool stamp IN OUT FIRST SECOND\n"
     "       tembra_tool read-id FILE\n"
     "       tembra_tool publish OUT --primary URL --fallback URL --download-base URL\n"
-    "                   --news FILE --installer [reg:|sys:][LANG=]FILE ... [--redirects N]\n"
+    "                   --news FILE --installer [reg:|sys:][LANG=]FILE ... [--mirror URL ...]\n"
+    "                   [--redirects N]\n"
     "       tembra_tool check MANIFEST [--ca FILE]\n"
     "Each command takes --help.\n";
 
