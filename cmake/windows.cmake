@@ -31,6 +31,7 @@ add_library(tembra_win STATIC
     src/install/installer.cpp
     src/install/installer_trust.cpp
     src/download/manager_flow.cpp
+    src/download/status_texts.cpp
     src/ui/progress_bar.cpp
     src/ui/manager_window_ops.cpp
     src/ui/manager_dialog.cpp
@@ -62,10 +63,11 @@ else()
 endif()
 configure_file(res/tembra.manifest.in ${CMAKE_BINARY_DIR}/generated/tembra.manifest @ONLY)
 set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
-                            "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest")
+                            "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest;${CMAKE_SOURCE_DIR}/res/status_texts.rc;${TEMBRA_TRANSLATIONS}")
 
 # The program: a GUI executable that imports only DLLs Windows takes from
 # its own folder. It starts at its own entry point (src/ui/program_start.cpp),
+file(GLOB TEMBRA_TRANSLATIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/translations/*.rc)
 # without the C run-time's start-up code. Its settings (settings_dir) and
 # network timeouts stand in files of their own, so that the tests can build
 # variants of the same program: with shortened timeouts, or https addresses

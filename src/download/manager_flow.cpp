@@ -18,13 +18,6 @@
 #include "platform/network_timeouts.h"
 #include "ui/progress_bar.h"
 
-const char* LoadStatusText(int number) {
-    char* text = g_manager.statusText;
-    if (LoadStringA(static_cast<HINSTANCE>(g_manager.instance), number, text, STATUS_TEXT_SIZE) <= 0)
-        text[0] = '\0';
-    return text;
-}
-
 void ShowError(const WindowOps& ops, int number) {
     ops.setStatusText(ops.window, LoadStatusText(number));
     ops.showOkButton(ops.window);

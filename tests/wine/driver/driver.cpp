@@ -3,6 +3,7 @@
 // commands. Prints "key=value" lines.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -147,24 +148,35 @@ int SysCommand(char** args) {
     return 0;
 }
 
-// watch TITLE ID MS: the distinct texts of a control until the window goes
-// or MS pass.
-int Watch(char** args) {
+// Prints the distinct texts of control ID of window TITLE until the window
+// goes, MS pass or, with untilOk, the OK button shows (its last text then
+// printed too).
+int WatchTexts(char** args, bool untilOk) {
     HWND window = Required(args[0]);
     HWND control = GetDlgItem(window, atoi(args[1]));
+    HWND ok = GetDlgItem(window, IDOK);
     const DWORD start = GetTickCount(), duration = static_cast<DWORD>(atoi(args[2]));
     std::string last = "\x01";
-    while (IsWindow(window) && GetTickCount() - start < duration) {
+    for (bool done = false; !done && IsWindow(window) && GetTickCount() - start < duration;) {
+        done = untilOk && IsWindowVisible(ok);
         const std::string text = TextOf(control);
         if (text != last && IsWindow(window)) {
             PrintEscaped("seen", text.c_str());
             last = text;
         }
-        Sleep(25);
+        if (!done) Sleep(25);
     }
     printf("open=%d\n", IsWindow(window) ? 1 : 0);
     return 0;
 }
+
+// watch TITLE ID MS: the distinct texts of a control until the window goes
+// or MS pass.
+int Watch(char** args) { return WatchTexts(args, false); }
+
+// watch-until-ok TITLE ID MS: the same, up to the text shown with the OK
+// button (a failure's).
+int WatchUntilOk(char** args) { return WatchTexts(args, true); }
 
 struct DriverCommand {
     const char* name;
@@ -175,13 +187,33 @@ struct DriverCommand {
 const DriverCommand kCommands[] = {
     {"find", 2, Find},   {"gone", 2, Gone},       {"state", 1, State},         {"click", 2, Click},
     {"command", 2, Command}, {"key", 2, Key},     {"syscommand", 2, SysCommand}, {"watch", 3, Watch},
-    {"settext", 3, SetText},
+    {"settext", 3, SetText}, {"watch-until-ok", 3, WatchUntilOk},
 };
+
+// Undoes \xNN escapes in place: a title in the system's code page passes
+// the command line intact. (Wine converts the command line with the C
+// library's locale, which is plain ASCII where the locale is not installed,
+// although the Windows locale follows LC_ALL all the same.)
+void Unescape(char* text) {
+    char* out = text;
+    for (const char* at = text; *at;) {
+        if (at[0] == '\\' && at[1] == 'x' && isxdigit(static_cast<unsigned char>(at[2])) &&
+            isxdigit(static_cast<unsigned char>(at[3]))) {
+            const char hex[3] = {at[2], at[3], '\0'};
+            *out++ = static_cast<char>(strtol(hex, nullptr, 16));
+            at += 4;
+        } else {
+            *out++ = *at++;
+        }
+    }
+    *out = '\0';
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    for (int i = 2; i < argc; ++i) Unescape(argv[i]);
     for (const DriverCommand& c : kCommands)
         if (argc >= 2 && std::strcmp(argv[1], c.name) == 0 && argc - 2 == c.argCount) return c.run(argv + 2);
     fprintf(stderr, "usage: tembra_driver find|gone|state|click|command|key|syscommand|watch ...\n");
