@@ -37,7 +37,8 @@ add_library(tembra_win STATIC
     src/ui/manager_dialog.cpp
     src/ui/language_dialog.cpp
     src/ui/single_instance.cpp
-    src/ui/proxy_credentials.cpp)
+    src/ui/proxy_credentials.cpp
+    src/platform/support_log.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 # Only DLLs that Windows takes from its own folder are imported; wininet,
@@ -62,12 +63,12 @@ else()
     set(TEMBRA_MANIFEST_ARCHITECTURE x86)
 endif()
 configure_file(res/tembra.manifest.in ${CMAKE_BINARY_DIR}/generated/tembra.manifest @ONLY)
+file(GLOB TEMBRA_TRANSLATIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/translations/*.rc)
 set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
                             "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest;${CMAKE_SOURCE_DIR}/res/status_texts.rc;${TEMBRA_TRANSLATIONS}")
 
 # The program: a GUI executable that imports only DLLs Windows takes from
 # its own folder. It starts at its own entry point (src/ui/program_start.cpp),
-file(GLOB TEMBRA_TRANSLATIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/translations/*.rc)
 # without the C run-time's start-up code. Its settings (settings_dir) and
 # network timeouts stand in files of their own, so that the tests can build
 # variants of the same program: with shortened timeouts, or https addresses

@@ -16,9 +16,11 @@
 #include "install/installer_file.h"
 #include "install/installer_trust.h"
 #include "platform/network_timeouts.h"
+#include "platform/support_log.h"
 #include "ui/progress_bar.h"
 
 void ShowError(const WindowOps& ops, int number) {
+    LogStatusText(number);
     ops.setStatusText(ops.window, LoadStatusText(number));
     ops.showOkButton(ops.window);
 }
@@ -57,6 +59,7 @@ void OnManagerStart(const WindowOps& ops) {
         ShowError(ops, TEXT_CONNECT_FAILED);
         return;
     }
+    LogPackage(g_manager.downloadAddress, g_manager.installerFileName, g_manager.language);
     if (!ParseInfoFile()) {
         ShowError(ops, TEXT_PARSING_ERROR);
         return;
@@ -91,6 +94,7 @@ static bool GiveUpStalledDownload(const WindowOps& ops) {
     if (!g_manager.awaitingWorker || g_manager.askingCredentials ||
         GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS + g_manager.retryWaitMs)
         return false;
+    LogStall(GetTickCount() - g_manager.lastProgressTick);
     OnManagerFinished(ops, 0);
     return true;
 }
@@ -103,6 +107,7 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
         ShowError(ops, TEXT_NETWORK_ERROR);
         return;
     }
+    LogStatusText(TEXT_PREPARING);
     ops.setStatusText(ops.window, LoadStatusText(TEXT_PREPARING));
     ops.repaintStatus(ops.window);
     Sleep(1000);

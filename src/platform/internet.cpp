@@ -5,6 +5,7 @@
 
 #include "download/manager_state.h"
 #include "platform/network_timeouts.h"
+#include "platform/support_log.h"
 #include "platform/system_libraries.h"
 
 const char INTERNET_AGENT[] = "Tembra Download Manager";
@@ -158,6 +159,7 @@ DWORD WINAPI FetchThread(void* parameter) {
         // from it successfully. Without a status line nothing is read.
         DWORD status = 0;
         job->answered = request && QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
+        LogFetchAnswer(status, GetLastError());
         owner = LeaveCall(job);
         if (owner && job->answered && EnterCall(job)) {
             job->ok = ReadInternet(request, job->text, TEXT_BUFFER_SIZE - 1, &job->count);
@@ -234,6 +236,7 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool* answered) {
         ok = job->ok != FALSE;
         *answered = job->answered != FALSE;
     } else {
+        LogFetchOverdue(deadlineMs);
         GiveUp(job);
     }
     Release(job);

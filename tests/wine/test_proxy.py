@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 from harness import (STARTED, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, free_port, parse_args,
-                     run_to_outcome, use_virtual_desktop)
+                     run_to_outcome, support_log, use_virtual_desktop)
 
 args = parse_args()
 if not shutil.which("squid"):
@@ -138,6 +138,11 @@ for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("
     finally:
         proxy_settings(None)
     site.close()
+    # The support log says what the user did, never what was typed.
+    log = support_log(args.prefix) or ""
+    said = "the user gave them" if answer else "the user cancelled"
+    check(f"proxy asked for credentials: {said}" in log, f"{case}: the log records the answer: {log[-300:]!r}")
+    check("tester" not in log and "s3cret" not in log, f"{case}: the log holds no credential")
 squid.terminate()
 squid.wait(30)
 users = {user for user, _ in access_log(run)}

@@ -20,3 +20,4 @@ extern const ProbeCommand kInstallCommands[];
 extern const ProbeCommand kFlowCommands[];
 extern const ProbeCommand kProgressCommands[];
 extern const ProbeCommand kResourceCommands[];
+extern const ProbeCommand kLogCommands[];

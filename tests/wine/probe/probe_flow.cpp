@@ -9,6 +9,7 @@
 #include "download/download_worker.h"
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
+#include "platform/support_log.h"
 #include "probe.h"
 
 namespace {
@@ -117,6 +118,7 @@ void Deliver(const std::string& event) {
 int RunFlow(char** args) {
     g_manager.instance = GetModuleHandleA(nullptr);
     g_manager.language = args[0];
+    OpenSupportLog();
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = FlowWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);

@@ -3,7 +3,7 @@
 #include "probe.h"
 
 static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands, kFlowCommands,
-                                                     kProgressCommands, kResourceCommands};
+                                                     kProgressCommands, kResourceCommands, kLogCommands};
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);

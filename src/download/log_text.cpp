@@ -1,0 +1,92 @@
+#include "download/log_text.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kRoom = LOG_LINE_SIZE - 2;  // CR LF always fits after
+
+void AddCharacter(LogLine* line, char c) {
+    if (line->length >= kRoom) line->cut = true;
+    if (!line->cut) line->text[line->length++] = c;
+}
+
+void AddEscaped(LogLine* line, unsigned char c) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    if (c > 0x20 && c < 0x7F) {
+        AddCharacter(line, static_cast<char>(c));
+        return;
+    }
+    if (line->length + 3 > kRoom) line->cut = true;  // an escape is never cut in two
+    AddCharacter(line, '%');
+    AddCharacter(line, kDigits[c >> 4]);
+    AddCharacter(line, kDigits[c & 0xF]);
+}
+
+// The characters of [begin, end) that are not in stop, escaped.
+const char* AddAddressPart(LogLine* line, const char* at, const char* stops) {
+    for (; *at && !std::strchr(stops, *at); ++at) AddEscaped(line, static_cast<unsigned char>(*at));
+    return at;
+}
+
+}  // namespace
+
+void BeginLogLine(LogLine* line, std::uint32_t ms) {
+    line->length = 0;
+    line->cut = false;
+    AddLogNumber(line, ms);
+    AddLogText(line, " ms: ");
+}
+
+void AddLogText(LogLine* line, const char* text) {
+    for (const unsigned char* at = reinterpret_cast<const unsigned char*>(text); at && *at; ++at)
+        AddCharacter(line, *at < 0x20 || *at == 0x7F ? '?' : static_cast<char>(*at));
+}
+
+void AddLogNumber(LogLine* line, std::int64_t value) {
+    char digits[24];
+    char* first = digits + sizeof digits - 1;
+    *first = '\0';
+    // Negated as unsigned, so that the lowest value has its digits too.
+    std::uint64_t rest = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    do {
+        *--first = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0) *--first = '-';
+    AddLogText(line, first);
+}
+
+void AddLogHex(LogLine* line, std::uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    AddLogText(line, "0x");
+    for (int shift = 28; shift >= 0; shift -= 4) AddCharacter(line, kDigits[(value >> shift) & 0xF]);
+}
+
+void AddLogAddress(LogLine* line, const char* address) {
+    if (!address) return;
+    const char* at = address;
+    const char* scheme = std::strstr(address, "://");
+    if (scheme && static_cast<std::size_t>(scheme - address) < std::strcspn(address, "/?#@")) {
+        at = AddAddressPart(line, address, ":");
+        AddLogText(line, "://");
+        at += 3;
+    }
+    // The authority ends at the path, the query or the fragment; whatever
+    // stands before its last '@' is a user name and password.
+    const std::size_t authority = std::strcspn(at, "/\\?#");
+    for (std::size_t i = authority; i > 0; --i) {
+        if (at[i - 1] == '@') {
+            at += i;
+            break;
+        }
+    }
+    AddAddressPart(line, at, "?#");
+}
+
+std::size_t EndLogLine(LogLine* line) {
+    if (line->length > kRoom) line->length = kRoom;
+    line->text[line->length++] = '\r';
+    line->text[line->length++] = '\n';
+    return line->length;
+}
