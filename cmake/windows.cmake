@@ -38,6 +38,10 @@ add_library(tembra_win STATIC
     src/ui/language_dialog.cpp
     src/ui/single_instance.cpp
     src/ui/proxy_credentials.cpp
+    src/ui/accessible_bar.cpp
+    src/ui/progress_report.cpp
+    src/ui/taskbar_progress.cpp
+    src/platform/com_libraries.cpp
     src/platform/support_log.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
@@ -155,7 +159,7 @@ target_link_options(test_installer PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
 add_executable(tembra_driver tests/wine/driver/driver.cpp)
 target_compile_options(tembra_driver PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(tembra_driver PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
-target_link_libraries(tembra_driver PRIVATE user32 gdi32)
+target_link_libraries(tembra_driver PRIVATE user32 gdi32 ole32 oleaut32 oleacc)
 
 # The installer the demo publishes: a window saying Tembra Orvane was installed.
 add_executable(demo_installer WIN32 tools/demo/demo_installer.cpp tools/demo/demo_installer.rc)

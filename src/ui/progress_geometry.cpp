@@ -40,3 +40,9 @@ BarRect SegmentRect(const ProgressLayout& layout, int height, int index) {
     const int w = layout.segmentWidth;
     return {2 + index * w, 2, 2 + (index + 1) * w, height - 1};
 }
+
+int WholePercent(std::int32_t downloaded, std::int32_t total) {
+    if (total <= 0 || downloaded <= 0) return 0;
+    if (downloaded >= total) return 100;
+    return static_cast<int>(static_cast<std::int64_t>(downloaded) * 100 / total);
+}
