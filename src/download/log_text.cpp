@@ -43,17 +43,16 @@ void AddLogText(LogLine* line, const char* text) {
         AddCharacter(line, *at < 0x20 || *at == 0x7F ? '?' : static_cast<char>(*at));
 }
 
-void AddLogNumber(LogLine* line, std::int64_t value) {
-    char digits[24];
+// 32-bit arithmetic only: 64-bit division would bring the compiler's
+// run-time helpers (and their unwind tables) into the 32-bit program.
+void AddLogNumber(LogLine* line, std::uint32_t value) {
+    char digits[12];
     char* first = digits + sizeof digits - 1;
     *first = '\0';
-    // Negated as unsigned, so that the lowest value has its digits too.
-    std::uint64_t rest = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     do {
-        *--first = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    } while (rest != 0);
-    if (value < 0) *--first = '-';
+        *--first = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
     AddLogText(line, first);
 }
 
@@ -82,6 +81,37 @@ void AddLogAddress(LogLine* line, const char* address) {
         }
     }
     AddAddressPart(line, at, "?#");
+}
+
+void AddLogFormat(LogLine* line, const char* format, std::va_list arguments) {
+    for (const char* at = format; *at; ++at) {
+        if (at[0] != '%' || !at[1]) {
+            AddCharacter(line, *at);
+            continue;
+        }
+        switch (*++at) {
+        case 's':
+            AddLogText(line, va_arg(arguments, const char*));
+            break;
+        case 'a':
+            AddLogAddress(line, va_arg(arguments, const char*));
+            break;
+        case 'u':
+            AddLogNumber(line, va_arg(arguments, std::uint32_t));
+            break;
+        case 'd': {
+            const std::int32_t value = va_arg(arguments, std::int32_t);
+            if (value < 0) AddCharacter(line, '-');
+            AddLogNumber(line, value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value));
+            break;
+        }
+        case 'x':
+            AddLogHex(line, va_arg(arguments, std::uint32_t));
+            break;
+        default:
+            AddCharacter(line, *at);
+        }
+    }
 }
 
 std::size_t EndLogLine(LogLine* line) {

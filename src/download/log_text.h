@@ -3,6 +3,7 @@
 // writes what these compose (platform/support_log.h).
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,7 +22,7 @@ void BeginLogLine(LogLine* line, std::uint32_t ms);
 // split or forge another).
 void AddLogText(LogLine* line, const char* text);
 
-void AddLogNumber(LogLine* line, std::int64_t value);
+void AddLogNumber(LogLine* line, std::uint32_t value);
 // 0x followed by eight hexadecimal digits, for HRESULTs.
 void AddLogHex(LogLine* line, std::uint32_t value);
 
@@ -30,6 +31,11 @@ void AddLogHex(LogLine* line, std::uint32_t value);
 // and bytes outside printable ASCII are written %XX. Text without "://"
 // is treated as from the host on.
 void AddLogAddress(LogLine* line, const char* address);
+
+// Appends format, whose %s stands for a text (AddLogText), %a for an address
+// (AddLogAddress), %u for an unsigned and %d for a signed 32-bit number, %x
+// for a hexadecimal one (AddLogHex); every other character as it stands.
+void AddLogFormat(LogLine* line, const char* format, std::va_list arguments);
 
 // Ends the line with CR LF; returns its length.
 std::size_t EndLogLine(LogLine* line);

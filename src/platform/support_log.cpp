@@ -1,5 +1,6 @@
 #include "platform/support_log.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "download/download_attempt.h"
@@ -91,19 +92,14 @@ void Write(const char* text, DWORD length) {
     WriteFile(g_log, text, length, &written, nullptr);
 }
 
-void Line(const char* text) {
+// One line: format with its arguments (download/log_text.h).
+void Log(const char* format, ...) {
     LogLine line;
     BeginLogLineNow(&line);
-    AddLogText(&line, text);
-    WriteLogLine(&line);
-}
-
-void LineWithNumber(const char* text, std::int64_t number, const char* after = nullptr) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, text);
-    AddLogNumber(&line, number);
-    AddLogText(&line, after);
+    std::va_list arguments;
+    va_start(arguments, format);
+    AddLogFormat(&line, format, arguments);
+    va_end(arguments);
     WriteLogLine(&line);
 }
 
@@ -113,14 +109,7 @@ void OpenSupportLog() {
     if (g_log) return;
     g_start = GetTickCount();
     g_log = CreateLog();
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, HEADER + 5);  // the time's own " ms: " already stands
-    AddLogText(&line, "system language ");
-    AddLogHex(&line, GetSystemDefaultLangID());
-    AddLogText(&line, ", code page ");
-    AddLogNumber(&line, GetACP());
-    WriteLogLine(&line);
+    Log("%ssystem language %x, code page %u", HEADER + 5, GetSystemDefaultLangID(), GetACP());  // HEADER after " ms: "
 }
 
 void BeginLogLineNow(LogLine* line) { BeginLogLine(line, GetTickCount() - g_start); }
@@ -141,72 +130,38 @@ void WriteLogLine(LogLine* line) {
 }
 
 void LogChooserResult(INT_PTR result, const char* language) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, result != 0 ? "language chosen: " : "language chooser cancelled");
-    if (result != 0) AddLogText(&line, language);
-    WriteLogLine(&line);
+    Log(result != 0 ? "language chosen: %s" : "language chooser cancelled", language);
 }
 
-void LogStatusText(int number) { LineWithNumber("window shows text ", number); }
+void LogStatusText(int number) { Log("window shows text %d", number); }
 
 void LogRequest(const char* what, const char* address, int redirects) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, what);
-    AddLogText(&line, ": asking ");
-    AddLogAddress(&line, address);
-    if (redirects >= 0) {
-        AddLogText(&line, " (redirect ");
-        AddLogNumber(&line, redirects);
-        AddLogText(&line, ")");
-    }
-    WriteLogLine(&line);
+    Log(redirects >= 0 ? "%s: asking %a (redirect %d)" : "%s: asking %a", what, address, redirects);
 }
 
 void LogFetchAnswer(DWORD status, DWORD error) {
     if (status != 0)
-        LineWithNumber("  answer: HTTP ", status);
+        Log("  answer: HTTP %u", status);
     else
-        LineWithNumber("  no answer: error ", error);
+        Log("  no answer: error %u", error);
 }
 
-void LogFetchOverdue(unsigned deadlineMs) { LineWithNumber("  no answer within ", deadlineMs, " ms"); }
+void LogFetchOverdue(unsigned deadlineMs) { Log("  no answer within %u ms", deadlineMs); }
 
 void LogPackage(const char* base, const char* fileName, const char* language) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "package: ");
-    AddLogAddress(&line, base);
-    AddLogText(&line, " file ");
-    AddLogText(&line, fileName);
-    AddLogText(&line, ", language ");
-    AddLogText(&line, language);
-    WriteLogLine(&line);
+    Log("package: %a file %s, language %s", base, fileName, language);
 }
 
 // Line 1 as the server sent it (its CR LF left out), up to 40 bytes.
 void LogInfoSizeLine(const char* infoText) {
     char size[41] = {};
-    for (int i = 0; i < 40 && infoText && infoText[i] && infoText[i] != '\n'; ++i) size[i] = infoText[i];
-    const std::size_t length = lstrlenA(size);
-    if (length > 0 && size[length - 1] == '\r') size[length - 1] = '\0';
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "info file: size line \"");
-    AddLogText(&line, size);
-    AddLogText(&line, "\"");
-    WriteLogLine(&line);
+    for (int i = 0; i < 40 && infoText && infoText[i] && infoText[i] != '\n' && infoText[i] != '\r'; ++i)
+        size[i] = infoText[i];
+    Log("info file: size line \"%s\"", size);
 }
 
 void LogDownloadRequest(const char* address, DWORD from) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "download: asking ");
-    AddLogAddress(&line, address);
-    AddLogText(&line, from == 0 ? ", whole file" : ", range from byte ");
-    if (from != 0) AddLogNumber(&line, from);
-    WriteLogLine(&line);
+    Log(from == 0 ? "download: asking %a, whole file" : "download: asking %a, range from byte %u", address, from);
 }
 
 void LogDownloadAnswer(HINTERNET request) {
@@ -221,79 +176,36 @@ void LogDownloadAnswer(HINTERNET request) {
     net->HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
     if (!net->HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, range, &rangeSize, nullptr)) range[0] = '\0';
     if (!net->HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, length, &lengthSize, nullptr)) length[0] = '\0';
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "  answer: HTTP ");
-    AddLogNumber(&line, status);
-    if (range[0]) {
-        AddLogText(&line, ", range given ");
-        AddLogText(&line, range);
-    }
-    if (length[0]) {
-        AddLogText(&line, ", length ");
-        AddLogText(&line, length);
-    }
-    WriteLogLine(&line);
+    Log(range[0] ? "  answer: HTTP %u, range given %s%s%s" : "  answer: HTTP %u%s%s%s", status, range,
+        length[0] ? ", length " : "", length);
 }
 
-void LogReadFailure(DWORD error) { LineWithNumber("  read failed: error ", error); }
+void LogReadFailure(DWORD error) { Log("  read failed: error %u", error); }
 
 void LogAttemptEnd(int attempt, AttemptResult result, DWORD written) {
     static const char* const kOutcomes[] = {"the whole file is in", "to be tried again", "failed for good"};
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "download: attempt ");
-    AddLogNumber(&line, attempt);
-    AddLogText(&line, " ends, ");
-    AddLogText(&line, kOutcomes[static_cast<int>(result)]);
-    AddLogText(&line, ", ");
-    AddLogNumber(&line, written);
-    AddLogText(&line, " bytes in the file");
-    WriteLogLine(&line);
+    Log("download: attempt %d ends, %s, %u bytes in the file", attempt, kOutcomes[static_cast<int>(result)], written);
 }
 
-void LogRetryWait(unsigned waitMs) { LineWithNumber("download: waiting ", waitMs, " ms before the next attempt"); }
+void LogRetryWait(unsigned waitMs) { Log("download: waiting %u ms before the next attempt", waitMs); }
 
-void LogStall(unsigned quietMs) { LineWithNumber("download: nothing arrived for ", quietMs, " ms, given up"); }
+void LogStall(unsigned quietMs) { Log("download: nothing arrived for %u ms, given up", quietMs); }
 
 // Whether the user answered, never what was typed.
 void LogProxyCredentials(bool given) {
-    Line(given ? "proxy asked for credentials: the user gave them" : "proxy asked for credentials: the user cancelled");
+    Log("proxy asked for credentials: the user %s", given ? "gave them" : "cancelled");
 }
 
 void LogSignerCheck(LONG verdict, bool trusted) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "signer check: WinVerifyTrust ");
-    AddLogHex(&line, static_cast<std::uint32_t>(verdict));
-    AddLogText(&line, trusted ? ", the publisher's" : ", refused");
-    WriteLogLine(&line);
+    Log("signer check: WinVerifyTrust %x, %s", verdict, trusted ? "the publisher's" : "refused");
 }
 
 void LogInstallerStart(DWORD error) {
-    if (error == 0)
-        Line("installer started");
-    else
-        LineWithNumber("installer not started: CreateProcess error ", error);
+    Log(error == 0 ? "installer started" : "installer not started: CreateProcess error %u", error);
 }
 
 void LogRetirement(const char* outcome, DWORD error) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, "previous installation: ");
-    AddLogText(&line, outcome);
-    if (error != 0) {
-        AddLogText(&line, ", error ");
-        AddLogNumber(&line, error);
-    }
-    WriteLogLine(&line);
+    Log(error == 0 ? "previous installation: %s" : "previous installation: %s, error %u", outcome, error);
 }
 
-void LogResult(const char* what, HRESULT result) {
-    LogLine line;
-    BeginLogLineNow(&line);
-    AddLogText(&line, what);
-    AddLogText(&line, ": ");
-    AddLogHex(&line, static_cast<std::uint32_t>(result));
-    WriteLogLine(&line);
-}
+void LogResult(const char* what, HRESULT result) { Log("%s: %x", what, result); }

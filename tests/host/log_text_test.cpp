@@ -45,11 +45,27 @@ TEST(AddLogAddress, KeepsSchemeHostAndPathOnly) {
 
 TEST(LogLine, ComposesNumbersAndTextOnOneLine) {
     EXPECT_EQ(Composed([](LogLine* l) { AddLogText(l, "status "); AddLogNumber(l, 206); }), "42 ms: status 206\r\n");
-    EXPECT_EQ(Composed([](LogLine* l) { AddLogNumber(l, INT64_MIN); }), "42 ms: -9223372036854775808\r\n");
+    EXPECT_EQ(Composed([](LogLine* l) { AddLogNumber(l, UINT32_MAX); }), "42 ms: 4294967295\r\n");
     EXPECT_EQ(Composed([](LogLine* l) { AddLogNumber(l, 0); }), "42 ms: 0\r\n");
     EXPECT_EQ(Composed([](LogLine* l) { AddLogHex(l, 0x80040154u); }), "42 ms: 0x80040154\r\n");
     EXPECT_EQ(Composed([](LogLine* l) { AddLogText(l, "a\r\nb\tc\x7F"); }), "42 ms: a??b?c?\r\n");
     EXPECT_EQ(Composed([](LogLine* l) { AddLogText(l, nullptr); }), "42 ms: \r\n");
+}
+
+void Format(LogLine* line, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    AddLogFormat(line, format, arguments);
+    va_end(arguments);
+}
+
+TEST(AddLogFormat, EachMarkTakesItsArgument) {
+    LogLine line;
+    BeginLogLine(&line, 7);
+    Format(&line, "%s %a %u %d %d %x 100%% %q%", "text\n", "http://u:p@h/p?q", 4000000000u, -2147483647 - 1, 12,
+           0x80004002u);
+    EXPECT_EQ(std::string(line.text, EndLogLine(&line)),
+              "7 ms: text? http://h/p 4000000000 -2147483648 12 0x80004002 100% q%\r\n");
 }
 
 // However much is added, the line keeps its CR LF inside LOG_LINE_SIZE.

@@ -16,9 +16,9 @@ DWORD WINAPI WriteLines(void* parameter) {
         LogLine line;
         BeginLogLineNow(&line);
         AddLogText(&line, "thread ");
-        AddLogNumber(&line, thread);
+        AddLogNumber(&line, static_cast<std::uint32_t>(thread));
         AddLogText(&line, " line ");
-        AddLogNumber(&line, number);
+        AddLogNumber(&line, static_cast<std::uint32_t>(number));
         AddLogText(&line, " ................................................................................");
         WriteLogLine(&line);
     }
