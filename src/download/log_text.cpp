@@ -23,12 +23,6 @@ void AddEscaped(LogLine* line, unsigned char c) {
     AddCharacter(line, kDigits[c & 0xF]);
 }
 
-// The characters of [begin, end) that are not in stop, escaped.
-const char* AddAddressPart(LogLine* line, const char* at, const char* stops) {
-    for (; *at && !std::strchr(stops, *at); ++at) AddEscaped(line, static_cast<unsigned char>(*at));
-    return at;
-}
-
 }  // namespace
 
 void BeginLogLine(LogLine* line, std::uint32_t ms) {
@@ -62,25 +56,42 @@ void AddLogHex(LogLine* line, std::uint32_t value) {
     for (int shift = 28; shift >= 0; shift -= 4) AddCharacter(line, kDigits[(value >> shift) & 0xF]);
 }
 
+namespace {
+
+bool AtSeparator(const char* at) { return at[0] == ':' && at[1] == '/' && at[2] == '/'; }
+
+}  // namespace
+
+// The query and fragment go first. A user name and password stand in an
+// authority: from the start, and after each "://", up to the next '/', '\\'
+// or "://"; whatever stands there before its last '@' is left out. (Each
+// "://" is taken as one: an address that a path or a malformed scheme hides
+// inside another keeps no credentials either.)
 void AddLogAddress(LogLine* line, const char* address) {
     if (!address) return;
-    const char* at = address;
-    const char* scheme = std::strstr(address, "://");
-    if (scheme && static_cast<std::size_t>(scheme - address) < std::strcspn(address, "/?#@")) {
-        at = AddAddressPart(line, address, ":");
-        AddLogText(line, "://");
-        at += 3;
-    }
-    // The authority ends at the path, the query or the fragment; whatever
-    // stands before its last '@' is a user name and password.
-    const std::size_t authority = std::strcspn(at, "/\\?#");
-    for (std::size_t i = authority; i > 0; --i) {
-        if (at[i - 1] == '@') {
-            at += i;
-            break;
+    const char* end = address + std::strcspn(address, "?#");
+    bool inAuthority = true;
+    for (const char* at = address; at < end;) {
+        if (inAuthority) {
+            const char* stop = at;
+            while (stop < end && *stop != '/' && *stop != '\\' && !AtSeparator(stop)) ++stop;
+            for (const char* p = stop; p > at; --p) {
+                if (p[-1] == '@') {
+                    at = p;
+                    break;
+                }
+            }
+            inAuthority = false;
+            continue;  // at may have reached the end
+        }
+        if (end - at >= 3 && AtSeparator(at)) {
+            AddLogText(line, "://");
+            at += 3;
+            inAuthority = true;
+        } else {
+            AddEscaped(line, static_cast<unsigned char>(*at++));
         }
     }
-    AddAddressPart(line, at, "?#");
 }
 
 void AddLogFormat(LogLine* line, const char* format, std::va_list arguments) {

@@ -29,7 +29,7 @@ void AddLogHex(LogLine* line, std::uint32_t value);
 // Appends an address as scheme://host/path only: whatever user name and
 // password stand before the host, the query and the fragment are left out,
 // and bytes outside printable ASCII are written %XX. Text without "://"
-// is treated as from the host on.
+// is taken as from the host on.
 void AddLogAddress(LogLine* line, const char* address);
 
 // Appends format, whose %s stands for a text (AddLogText), %a for an address

@@ -37,6 +37,10 @@ TEST(AddLogAddress, KeepsSchemeHostAndPathOnly) {
         {"user:pass@example.com/x?y", "example.com/x"},
         {"http://a.example/x y\r\nforged", "http://a.example/x%20y%0D%0Aforged"},
         {"http://a.example/\xE4", "http://a.example/%E4"},
+        {"a:b://user@host/p", "a:b://host/p"},
+        {"s@x.cto://m:4h@host/p", "x.cto://host/p"},
+        {"http://h/go/http://u:p@inner/x", "http://h/go/http://inner/x"},
+        {"@?query", ""},
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Address(c.address), c.logged) << c.address;
