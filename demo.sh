@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/ensure_packages.sh
 ensure_packages cmake make g++ libgtest-dev libssl-dev nlohmann-json3-dev python3 g++-mingw-w64-i686 \
-                g++-mingw-w64-x86-64 wine wine64 wine32:i386 libgnutls30:i386 xvfb xauth x11-apps nginx-light
+                g++-mingw-w64-x86-64 wine wine64 wine32:i386 libgnutls30:i386 xvfb xauth x11-apps nginx-light fonts-wqy-microhei
 source tools/wine_build.sh
 choose_wine_build "[demo] The demo"
 

@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 source tools/ensure_packages.sh
 ensure_packages cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 g++-mingw-w64-i686 \
                 g++-mingw-w64-x86-64 libssl-dev nlohmann-json3-dev wine wine64 wine32:i386 libgnutls30:i386 \
-                xvfb xauth x11-apps nginx-light osslsigncode openssl squid
+                xvfb xauth x11-apps nginx-light osslsigncode openssl squid fonts-wqy-microhei
 
 source tools/wine_build.sh
 choose_wine_build "Every Wine test"

@@ -32,12 +32,18 @@ add_library(tembra_win STATIC
     src/install/installer.cpp
     src/install/installer_trust.cpp
     src/download/manager_flow.cpp
+    src/download/status_texts.cpp
     src/ui/progress_bar.cpp
     src/ui/manager_window_ops.cpp
     src/ui/manager_dialog.cpp
     src/ui/language_dialog.cpp
     src/ui/single_instance.cpp
-    src/ui/proxy_credentials.cpp)
+    src/ui/proxy_credentials.cpp
+    src/ui/accessible_bar.cpp
+    src/ui/progress_report.cpp
+    src/ui/taskbar_progress.cpp
+    src/platform/com_libraries.cpp
+    src/platform/support_log.cpp)
 target_include_directories(tembra_win PUBLIC src PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(tembra_win PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 # Only DLLs that Windows takes from its own folder are imported; wininet,
@@ -62,8 +68,9 @@ else()
     set(TEMBRA_MANIFEST_ARCHITECTURE x86)
 endif()
 configure_file(res/tembra.manifest.in ${CMAKE_BINARY_DIR}/generated/tembra.manifest @ONLY)
+file(GLOB TEMBRA_TRANSLATIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/translations/*.rc)
 set_source_files_properties(res/tembra.rc PROPERTIES OBJECT_DEPENDS
-                            "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest")
+                            "${TEMBRA_ICON};${CMAKE_BINARY_DIR}/generated/tembra.manifest;${CMAKE_SOURCE_DIR}/res/status_texts.rc;${TEMBRA_TRANSLATIONS}")
 
 # The program: a GUI executable that imports only DLLs Windows takes from
 # its own folder. It starts at its own entry point (src/ui/program_start.cpp),
@@ -155,7 +162,7 @@ target_link_libraries(test_installer PRIVATE winmm)
 add_executable(tembra_driver tests/wine/driver/driver.cpp)
 target_compile_options(tembra_driver PRIVATE ${TEMBRA_WIN_COMPILE_OPTIONS})
 target_link_options(tembra_driver PRIVATE ${TEMBRA_WIN_LINK_OPTIONS})
-target_link_libraries(tembra_driver PRIVATE user32 gdi32)
+target_link_libraries(tembra_driver PRIVATE user32 gdi32 ole32 oleaut32 oleacc)
 
 # The installer the demo publishes: a window saying Tembra Orvane was installed.
 add_executable(demo_installer WIN32 tools/demo/demo_installer.cpp tools/demo/demo_installer.rc)

@@ -74,6 +74,9 @@ tembra_wine_test(trust test_trust.py)
 tembra_wine_test(installer_hold test_installer_hold.py)
 tembra_wine_test(resume test_resume.py)
 tembra_wine_test(proxy test_proxy.py)
+tembra_wine_test(languages test_languages.py)
+tembra_wine_test(progress_report test_progress_report.py)
+tembra_wine_test(support_log test_support_log.py)
 
 # A distributor's build for fast lines (64 KiB reads, no pause) through the
 # tests of everything the read size touches.

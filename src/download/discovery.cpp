@@ -10,6 +10,7 @@
 #include "download/stored_strings.h"
 #include "platform/internet.h"
 #include "platform/network_timeouts.h"
+#include "platform/support_log.h"
 
 static bool AllocateTextBuffers() {
     if (!g_manager.urlBuffer) g_manager.urlBuffer = static_cast<char*>(std::calloc(TEXT_BUFFER_SIZE, 1));
@@ -40,6 +41,7 @@ static std::int32_t WalkServerChain(const char* server, std::int32_t flag) {
         const bool httpsOnly = RequireHttpsConfiguration();
         if (httpsOnly && !MatchesPrefixIgnoringCase(url, "https://")) return -1;  // a plain hop: no usable answer
         // A failed or overdue fetch leaves an empty text, which has no keys.
+        LogRequest("configuration", url, fetches);
         FetchTextWithin(url, left < FETCH_DEADLINE_MS ? left : FETCH_DEADLINE_MS, httpsOnly);
         Descramble(g_manager.responseText);
         if (!GetIntValue("iFlag", &flag)) return flag;

@@ -8,6 +8,7 @@
 #include "download/transfer_settings.h"
 #include "install/installer_file.h"
 #include "platform/internet.h"
+#include "platform/support_log.h"
 
 PostFunction g_postWorkerMessage = PostMessageA;
 
@@ -90,6 +91,7 @@ static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* sta
     do {
         count = 0;
         bool read = ReadInternet(request, chunk, READ_SIZE, &count) != FALSE;
+        if (!read) LogReadFailure(GetLastError());
         if (count > READ_SIZE) count = 0;
         if (!state->totalKnown && state->written + static_cast<std::uint64_t>(count) > bound) read = false, count = 0;
         PauseAfterRead(pacing);
@@ -130,7 +132,9 @@ AttemptResult TryTransfer(HWND window, HINTERNET root, const char* address, Tran
                           const ReadPacing& pacing) {
     char headers[64 + VALIDATOR_SIZE];
     const bool resuming = ResumeHeaders(*state, headers, sizeof headers);
+    LogDownloadRequest(address, resuming ? state->written : 0);
     HINTERNET request = OpenInternetUrl(root, address, resuming ? headers : nullptr);
+    LogDownloadAnswer(request);
     // No answer at all: a server that never answered is not tried again, one
     // that answered before is (the connection dropped).
     if (!request) return state->answered ? AttemptResult::Retry : AttemptResult::Failed;

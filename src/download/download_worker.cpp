@@ -13,6 +13,7 @@
 #include "platform/internet.h"
 #include "platform/network_timeouts.h"
 #include "platform/read_pacing.h"
+#include "platform/support_log.h"
 
 // A full message queue (10,000 posts on Windows) refuses posts. Progress
 // may be lost, the end of the transfer may not: the window would stay in
@@ -40,12 +41,14 @@ static int TransferWithRetries(HWND window, HINTERNET root, const char* address,
     DWORD retryingSince = 0;
     for (int attempt = 1;; ++attempt) {
         const AttemptResult result = TryTransfer(window, root, address, &state, pacing);
+        LogAttemptEnd(attempt, result, state.written);
         if (result == AttemptResult::Done) return 1;
         if (result == AttemptResult::Failed || attempt == MAX_DOWNLOAD_ATTEMPTS) return 0;
         if (attempt == 1) retryingSince = GetTickCount();
         const unsigned wait = RetryDelayMs(attempt, state.retryAfterSeconds, JitterMs()) / RETRY_WAIT_DIVISOR;
         if (GetTickCount() - retryingSince + wait > RETRY_BUDGET_MS) return 0;
         ReportToWindow(window, WM_DLM_RETRYING, wait);
+        LogRetryWait(wait);
         Sleep(wait);
     }
 }

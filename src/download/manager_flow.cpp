@@ -17,16 +17,11 @@
 #include "install/installer_trust.h"
 #include "platform/internet.h"
 #include "platform/network_timeouts.h"
+#include "platform/support_log.h"
 #include "ui/progress_bar.h"
 
-const char* LoadStatusText(int number) {
-    char* text = g_manager.statusText;
-    if (LoadStringA(static_cast<HINSTANCE>(g_manager.instance), number, text, STATUS_TEXT_SIZE) <= 0)
-        text[0] = '\0';
-    return text;
-}
-
 void ShowError(const WindowOps& ops, int number) {
+    LogStatusText(number);
     ops.setStatusText(ops.window, LoadStatusText(number));
     ops.showOkButton(ops.window);
 }
@@ -65,6 +60,7 @@ void OnManagerStart(const WindowOps& ops) {
         ShowError(ops, TEXT_CONNECT_FAILED);
         return;
     }
+    LogPackage(g_manager.downloadAddress, g_manager.installerFileName, g_manager.language);
     if (!ParseInfoFile()) {
         ShowError(ops, TEXT_PARSING_ERROR);
         return;
@@ -99,6 +95,7 @@ static bool GiveUpStalledDownload(const WindowOps& ops) {
     if (!g_manager.awaitingWorker || g_manager.askingCredentials ||
         GetTickCount() - g_manager.lastProgressTick < DOWNLOAD_STALL_MS + g_manager.retryWaitMs)
         return false;
+    LogStall(GetTickCount() - g_manager.lastProgressTick);
     OnManagerFinished(ops, 0);
     return true;
 }
@@ -111,6 +108,7 @@ void OnManagerFinished(const WindowOps& ops, int ok) {
         ShowError(ops, TEXT_NETWORK_ERROR);
         return;
     }
+    LogStatusText(TEXT_PREPARING);
     ops.setStatusText(ops.window, LoadStatusText(TEXT_PREPARING));
     ops.repaintStatus(ops.window);
     Sleep(1000);

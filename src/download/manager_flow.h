@@ -4,7 +4,8 @@
 
 #include "download/window_ops.h"
 
-// Status texts of the string table.
+// Status texts of the string table (English; the other languages' numbers
+// follow from these, download/status_text_ids.h).
 enum StatusText {
     TEXT_TITLE = 1,           // "Downloading..."
     TEXT_INITIALIZING = 2,
@@ -15,8 +16,10 @@ enum StatusText {
     TEXT_START_FAILED = 7,    // the installer could not be started
 };
 
-// Loads string resource number into the status text buffer of the manager
-// state and returns it; a missing resource gives an empty text.
+// Loads status text number, in the language of the manager state where the
+// system's code page can show it and in English otherwise, into the status
+// text buffer of the manager state and returns it; a missing resource gives
+// an empty text. (download/status_texts.cpp)
 const char* LoadStatusText(int number);
 
 // Shows text number in the status box with the OK button, which ends the run.

@@ -10,6 +10,7 @@
 #include "install/installer_file.h"
 #include "install/uninstall_rules.h"
 #include "platform/reg_key.h"
+#include "platform/support_log.h"
 
 const char UNINSTALL_KEY_PATH[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" "Tembra Orvane";
 
@@ -26,8 +27,10 @@ bool LaunchInstaller() {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
+    const bool created =
+        CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    LogInstallerStart(created ? 0 : GetLastError());
+    if (!created) return false;
     // As WinExec did: give the installer's window the chance to come up
     // before the program's goes.
     WaitForInputIdle(process.hProcess, INSTALLER_IDLE_WAIT_MS);
@@ -53,16 +56,25 @@ void FinishInstallation() {
 
 void RetirePreviousInstall() {
     RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH)) return;
     char work[UNINSTALL_WORK_SIZE] = {};
-    if (!key.QueryString(work, sizeof work, "UninstallString") || work[0] == '\0') return;
-
+    if (!key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH) ||
+        !key.QueryString(work, sizeof work, "UninstallString") || work[0] == '\0') {
+        LogRetirement("none recorded", 0);
+        return;
+    }
     char folder[RETIRE_TARGET_SIZE];
-    if (!FindInstallFolder(work, folder, sizeof folder)) return;
+    if (!FindInstallFolder(work, folder, sizeof folder)) {
+        LogRetirement("no folder in its uninstall entry", 0);
+        return;
+    }
     char target[RETIRE_TARGET_SIZE];
     std::strcpy(target, folder);
     for (int attempt = 0; attempt < RETIRE_ATTEMPTS; ++attempt) {
-        if (!AppendText(target, sizeof target, RETIRE_SUFFIX)) return;
-        if (MoveFileA(folder, target)) return;
+        if (!AppendText(target, sizeof target, RETIRE_SUFFIX)) break;
+        if (MoveFileA(folder, target)) {
+            LogRetirement("moved aside", 0);
+            return;
+        }
     }
+    LogRetirement("not moved", GetLastError());
 }

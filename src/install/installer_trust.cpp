@@ -6,6 +6,7 @@
 #include "download/stored_strings.h"
 #include "install/download_folder.h"
 #include "install/installer_file.h"
+#include "platform/support_log.h"
 #include "platform/system_libraries.h"
 
 #include <softpub.h>
@@ -51,8 +52,9 @@ static bool LockedFileSignedBy(const char* publisher) {
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);  // no UI at all
-    const bool trusted = trust->WinVerifyTrust(noWindow, &action, &data) == ERROR_SUCCESS &&
-                         SignedBy(trust, data.hWVTStateData, publisher);
+    const LONG verdict = trust->WinVerifyTrust(noWindow, &action, &data);
+    const bool trusted = verdict == ERROR_SUCCESS && SignedBy(trust, data.hWVTStateData, publisher);
+    LogSignerCheck(verdict, trusted);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     trust->WinVerifyTrust(noWindow, &action, &data);
     return trusted;

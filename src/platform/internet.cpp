@@ -6,6 +6,7 @@
 #include "download/manager_state.h"
 #include "download/package_rules.h"
 #include "platform/network_timeouts.h"
+#include "platform/support_log.h"
 #include "platform/system_libraries.h"
 
 const char INTERNET_AGENT[] = "Tembra Download Manager";
@@ -202,6 +203,7 @@ DWORD WINAPI FetchThread(void* parameter) {
         // from it successfully. Without a status line nothing is read.
         DWORD status = 0;
         job->answered = request && QueryHttpNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
+        LogFetchAnswer(status, GetLastError());
         const bool usable = !job->httpsOnly || (job->answered && CameOverHttps(request, job->text));
         owner = LeaveCall(job);
         if (owner && job->answered && usable && EnterCall(job)) {
@@ -280,6 +282,7 @@ static bool FetchOnce(const char* url, unsigned deadlineMs, bool httpsOnly, bool
         ok = job->ok != FALSE;
         *answered = job->answered != FALSE;
     } else {
+        LogFetchOverdue(deadlineMs);
         GiveUp(job);
     }
     Release(job);

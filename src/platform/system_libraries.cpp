@@ -14,8 +14,6 @@ void RestrictDllSearchToSystemFolder() {
     SetDllDirectoryA("");  // older systems: at least not the current directory
 }
 
-namespace {
-
 HMODULE LoadSystemLibrary(const char* name) {
     HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
@@ -28,6 +26,8 @@ HMODULE LoadSystemLibrary(const char* name) {
     std::strcpy(path + length + 1, name);
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
+
+namespace {
 
 template <typename Function>
 bool Resolve(HMODULE module, const char* name, Function* function) {

@@ -17,6 +17,9 @@
 // A kernel32 function that older systems may lack; null then.
 void* Kernel32Function(const char* name);
 
+// name (a bare file name) from the system folder only; null when it is not there.
+HMODULE LoadSystemLibrary(const char* name);
+
 // Keeps every later DLL load (also the dependencies of the DLLs below) out
 // of the program's folder and the current directory. Called first thing.
 void RestrictDllSearchToSystemFolder();

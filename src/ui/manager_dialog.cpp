@@ -2,6 +2,7 @@
 // events of the download manager flow.
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
+#include "ui/accessible_bar.h"
 #include "ui/manager_window.h"
 #include "ui/proxy_credentials.h"
 #include "ui/single_instance.h"
@@ -9,6 +10,7 @@
 static INT_PTR OnInitDialog(HWND dialog) {
     MarkProgramWindow(dialog);
     EnableProxyCredentials(dialog);
+    MakeProgressBarAccessible(dialog);
     OnManagerInit(ManagerWindowOps(dialog));
     return TRUE;
 }

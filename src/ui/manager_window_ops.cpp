@@ -3,6 +3,7 @@
 #include "download/manager_state.h"
 #include "ui/manager_window.h"
 #include "ui/progress_bar.h"
+#include "ui/progress_report.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -40,13 +41,18 @@ void ActivateFocusSink(void* window) {
     if (!g_sinkActivated) ActivateSink(Item(window, IDC_FOCUS_SINK));
 }
 
+// Only a failure shows the OK button.
 void ShowOkButton(void* window) {
+    ReportFailure(Dialog(window));
     HWND ok = Item(window, IDOK);
     ShowWindow(ok, SW_SHOW);
     SetFocus(ok);
 }
 
-void RedrawProgress(void* window) { DrawProgressBar(Dialog(window)); }
+void RedrawProgress(void* window) {
+    DrawProgressBar(Dialog(window));
+    ReportProgress(Dialog(window));
+}
 
 std::int32_t StartTickerTimer(void* window) {
     return static_cast<std::int32_t>(SetTimer(Dialog(window), TICKER_TIMER_ID, TICKER_PERIOD_MS, nullptr));
@@ -55,7 +61,10 @@ std::int32_t StartTickerTimer(void* window) {
 void KillTickerTimer(void* window, std::int32_t id) { KillTimer(Dialog(window), static_cast<UINT_PTR>(id)); }
 void PostStart(void* window) { PostMessageA(Dialog(window), WM_DLM_START, 0, 0); }
 void StartWorker(void* window) { StartDownloadWorker(Dialog(window)); }
-void EndWindow(void* window, int result) { EndDialog(Dialog(window), result); }
+void EndWindow(void* window, int result) {
+    ReportEnd(Dialog(window));
+    EndDialog(Dialog(window), result);
+}
 
 }  // namespace
 

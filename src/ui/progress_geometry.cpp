@@ -40,3 +40,12 @@ BarRect SegmentRect(const ProgressLayout& layout, int height, int index) {
     const int w = layout.segmentWidth;
     return {2 + index * w, 2, 2 + (index + 1) * w, height - 1};
 }
+
+int WholePercent(std::int32_t downloaded, std::int32_t total) {
+    if (total <= 0 || downloaded <= 0) return 0;
+    if (downloaded >= total) return 100;
+    // In double, as the segment count: 64-bit division would bring the
+    // compiler's run-time helpers into the 32-bit program. Exact enough:
+    // the quotient lies below 100 by far more than the rounding.
+    return static_cast<int>(downloaded * 100.0 / total);
+}

@@ -22,3 +22,8 @@ struct ProgressLayout {
 ProgressLayout LayoutProgress(int width, int height, std::int32_t downloaded, std::int32_t total);
 
 BarRect SegmentRect(const ProgressLayout& layout, int height, int index);
+
+// The whole percentage the bar stands for, 0 to 100: downloaded * 100 /
+// total rounded down, 100 from the total on, 0 without a total (no download
+// yet). What screen readers and the taskbar are told.
+int WholePercent(std::int32_t downloaded, std::int32_t total);

@@ -3,6 +3,7 @@
 #include "download/constants.h"
 #include "download/manager_state.h"
 #include "platform/internet.h"
+#include "platform/support_log.h"
 #include "platform/system_libraries.h"
 
 static HWND g_credentialsWindow;
@@ -31,5 +32,6 @@ LRESULT ShowProxyCredentials(HWND window, HINTERNET request) {
     g_manager.askingCredentials = false;
     g_manager.credentialsMs += GetTickCount() - opened;
     g_manager.lastProgressTick = GetTickCount();
+    LogProxyCredentials(answer == ERROR_INTERNET_FORCE_RETRY);
     return answer == ERROR_INTERNET_FORCE_RETRY ? 1 : 0;
 }

@@ -68,3 +68,18 @@ TEST(SegmentRect, LeavesAOnePixelGap) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WholePercent, RoundsDownAndReachesHundredOnlyAtTheTotal) {
+    const struct {
+        std::int32_t downloaded, total;
+        int expected;
+    } cases[] = {{0, 210, 0},          {1, 210, 0},          {105, 210, 50},       {209, 210, 99},
+                 {210, 210, 100},      {400, 210, 100},      {5, 0, 0},            {5, -3, 0},
+                 {-5, 100, 0},         {2147483646, 2147483647, 99}, {2147483647, 2147483647, 100}};
+    for (const auto& c : cases)
+        EXPECT_EQ(WholePercent(c.downloaded, c.total), c.expected) << c.downloaded << " of " << c.total;
+}
+
+}  // namespace

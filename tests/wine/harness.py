@@ -548,3 +548,42 @@ def check_previous(previous, files, moved, name):
     check(os.path.isdir(where) and not os.path.exists(other)
           and all(open(os.path.join(where, rel), "rb").read() == data for rel, data in files.items()),
           f"{name}: the previous installation is {'moved whole' if moved else 'intact'}")
+
+
+LOG_NAME, OLD_LOG_NAME = "TembraDownloadManager.log", "TembraDownloadManager.old.log"
+
+
+def temp_folder(prefix):
+    """The temporary folder of the prefix's user, where the program keeps
+    its support log (Wine 8: C:\\users\\NAME\\Temp)."""
+    users = os.path.join(prefix, "drive_c", "users")
+    for name in sorted(os.listdir(users)) if os.path.isdir(users) else []:
+        folder = os.path.join(users, name, "Temp")
+        if name != "Public" and os.path.isdir(folder):
+            return folder
+    return None
+
+
+def support_log(prefix, old=False):
+    """The text of the last run's support log (or the run's before), None
+    when there is none."""
+    folder = temp_folder(prefix)
+    path = os.path.join(folder, OLD_LOG_NAME if old else LOG_NAME) if folder else None
+    if not path or not os.path.isfile(path):
+        return None
+    return open(path, "rb").read().decode("latin-1")
+
+
+def unsent(conn):
+    """Bytes of conn still on their way to its peer or unread by it: this
+    end's send queue and the peer's receive queue, from /proc/net/tcp (both
+    ends are on this machine)."""
+    ours, theirs = conn.getsockname()[1], conn.getpeername()[1]
+    total = 0
+    for line in open("/proc/net/tcp").readlines()[1:]:
+        fields = line.split()
+        local, remote = int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16)
+        if (local, remote) in ((ours, theirs), (theirs, ours)):
+            tx, rx = (int(v, 16) for v in fields[4].split(":"))
+            total += tx if local == ours else rx
+    return total

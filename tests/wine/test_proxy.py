@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 from harness import (STARTED, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, finish, free_port,
-                     installer_image, parse_args, read_request_head, run_to_outcome, serve_connections,
+                     installer_image, parse_args, read_request_head, run_to_outcome, serve_connections, support_log,
                      use_virtual_desktop)
 
 args = parse_args()
@@ -141,6 +141,11 @@ for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("
     finally:
         proxy_settings(None)
     site.close()
+    # The support log says what the user did, never what was typed.
+    log = support_log(args.prefix) or ""
+    said = "the user gave them" if answer else "the user cancelled"
+    check(f"proxy asked for credentials: {said}" in log, f"{case}: the log records the answer: {log[-300:]!r}")
+    check("tester" not in log and "s3cret" not in log, f"{case}: the log holds no credential")
 users = {user for user, _ in access_log(run)}
 addresses = [address for user, address in access_log(run) if user == "tester"]
 check(len(addresses) == 4 and "/redirect" in addresses[1] and addresses[3].endswith(".exe"),

@@ -20,6 +20,8 @@ extern const ProbeCommand kInstallCommands[];
 extern const ProbeCommand kFlowCommands[];
 extern const ProbeCommand kProgressCommands[];
 extern const ProbeCommand kResourceCommands[];
+extern const ProbeCommand kWindowCommands[];
+extern const ProbeCommand kLogCommands[];
 extern const ProbeCommand kFolderCommands[];
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
 #include "install/installer.h"
+#include "platform/support_log.h"
 #include "probe.h"
 
 namespace {
@@ -118,6 +119,7 @@ void Deliver(const std::string& event) {
 int RunFlow(char** args) {
     g_manager.instance = GetModuleHandleA(nullptr);
     g_manager.language = args[0];
+    OpenSupportLog();
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = FlowWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);

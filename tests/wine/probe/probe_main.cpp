@@ -3,7 +3,8 @@
 #include "probe.h"
 
 static const ProbeCommand* const kCommandTables[] = {kNetworkCommands, kDownloadCommands, kInstallCommands, kFlowCommands,
-                                                     kProgressCommands, kResourceCommands, kFolderCommands};
+                                                     kProgressCommands, kResourceCommands, kFolderCommands,
+                                                     kWindowCommands, kLogCommands};
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);

@@ -1,9 +1,13 @@
 // resources PATH: what the program file carries, read through the resource
 // API as Windows sees it.
+// status-texts PATH LANG: the program's status texts 1 to 7 as the window
+// shows them to a user who picked LANG, on this system's code page.
 #include <windows.h>
 
 #include <string>
 
+#include "download/manager_flow.h"
+#include "download/manager_state.h"
 #include "probe.h"
 
 static BOOL CALLBACK CountType(HMODULE, LPSTR type, LONG_PTR count) {
@@ -54,7 +58,21 @@ static int RunResources(char** args) {
     return 0;
 }
 
+static int RunStatusTexts(char** args) {
+    g_manager.instance = LoadLibraryExA(args[0], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!g_manager.instance) return 1;
+    g_manager.language = args[1];
+    printf("acp=%u\n", GetACP());
+    for (int number = 1; number <= 7; ++number) {
+        char key[16];
+        snprintf(key, sizeof key, "text%d", number);
+        PrintEscaped(key, LoadStatusText(number));
+    }
+    return 0;
+}
+
 const ProbeCommand kResourceCommands[] = {
     {"resources", 1, "PATH", RunResources},
+    {"status-texts", 2, "PATH LANG", RunStatusTexts},
     {nullptr, 0, nullptr, nullptr},
 };
