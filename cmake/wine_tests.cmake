@@ -38,8 +38,11 @@ set(TEMBRA_WINE_ENVIRONMENT PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/wine TEMBRA_WIN
 
 add_test(NAME wine.prefix
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/make_prefix.py ${TEMBRA_WINE_PREFIX})
+# PROCESSORS 2: with ctest -j2 (the sanitize test preset) the host tests and
+# fuzzers run two at a time, but nothing runs beside a Wine test, whose
+# deadlines are measured on an otherwise quiet machine.
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 600
-                     ENVIRONMENT "${TEMBRA_WINE_ENVIRONMENT}")
+                     ENVIRONMENT "${TEMBRA_WINE_ENVIRONMENT}" PROCESSORS 2)
 
 # tembra_wine_test(NAME script.py [BUILD dir]): one CTest entry per driver
 # script, on the programs of the platform's build tree or of dir; the
@@ -57,7 +60,7 @@ function(tembra_wine_test name script)
                      --work ${CMAKE_BINARY_DIR}/wine-work/${name})
     set_property(TEST wine.${name} PROPERTY ENVIRONMENT "${TEMBRA_WINE_ENVIRONMENT}")
     set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine
-                         TIMEOUT 600 SKIP_RETURN_CODE 77)
+                         TIMEOUT 600 SKIP_RETURN_CODE 77 PROCESSORS 2)
 endfunction()
 
 tembra_wine_test(no_plain_strings test_no_plain_strings.py)
@@ -90,7 +93,7 @@ endif()
 add_test(NAME tool.reproducible_build
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/test_reproducible_build.py
                  ${CMAKE_SOURCE_DIR} ${TEMBRA_WINDOWS_BUILD_DIR} ${CMAKE_BINARY_DIR}/reproducible-build)
-set_tests_properties(tool.reproducible_build PROPERTIES TIMEOUT 600)
+set_tests_properties(tool.reproducible_build PROPERTIES TIMEOUT 600 PROCESSORS 2)
 
 # The choice of the platform, with stand-in loaders.
 add_test(NAME tool.wine_platform

@@ -25,5 +25,6 @@ extern const ProbeCommand kLogCommands[];
 extern const ProbeCommand kFolderCommands[];
 
 #include <string>
-// The installer file of the newest private download folder; empty if none.
-std::string PrivateInstallerFile();
+// The installer file of the newest private download folder (newOnly: made
+// since the probe started); empty if none.
+std::string PrivateInstallerFile(bool newOnly);

@@ -7,8 +7,9 @@
 #include "probe.h"
 
 // The installer file of the newest private folder under the system's
-// temporary folder made since this probe started; empty when there is none.
-std::string PrivateInstallerFile() {
+// temporary folder (with newOnly, made since this probe started: not one an
+// earlier test left); empty when there is none.
+std::string PrivateInstallerFile(bool newOnly) {
     static FILETIME started;
     if (started.dwHighDateTime == 0) GetSystemTimeAsFileTime(&started);
     char temp[MAX_PATH] = {};
@@ -17,7 +18,7 @@ std::string PrivateInstallerFile() {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((parent + "tembra-*").c_str(), &found);
     std::string newest;
-    FILETIME newestTime = started;
+    FILETIME newestTime = newOnly ? started : FILETIME{};
     if (search == INVALID_HANDLE_VALUE) return newest;
     do {
         const std::string file = parent + found.cFileName + "\\tembset.exe";
@@ -37,7 +38,7 @@ std::string PrivateInstallerFile() {
 static int RunAwaitSealed(char** args) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(args[1])) * 1000;
     while (static_cast<LONG>(GetTickCount() - end) < 0) {
-        const std::string file = PrivateInstallerFile();
+        const std::string file = PrivateInstallerFile(true);
         HANDLE reader = file.empty() ? INVALID_HANDLE_VALUE
                                      : CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                    0, nullptr);

@@ -105,8 +105,9 @@ static int RunLaunch(char** args) {
     return 0;
 }
 
-// tamper MARKER SECONDS: what another process would try on the installer
-// file in the private folder while the program downloads and starts it: open
+// tamper MARKER SECONDS new|any: what another process would try on the
+// installer file in the private folder (one made since the probe started,
+// or any) while the program downloads and starts it: open
 // it for writing (and write into it), rename it, delete it, over and over
 // until the marker file appears (the installer ran) or the time is up. Counts
 // the tries made while the file existed and those that succeeded before the
@@ -117,7 +118,7 @@ static int RunTamper(char** argv) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[1])) * 1000;
     int tries = 0, opened = 0, renamed = 0, deleted = 0;
     while (GetFileAttributesA(marker) == INVALID_FILE_ATTRIBUTES && static_cast<LONG>(GetTickCount() - end) < 0) {
-        const std::string path = PrivateInstallerFile();
+        const std::string path = PrivateInstallerFile(std::strcmp(argv[2], "new") == 0);
         const char* file = path.c_str();
         const std::string moved = path + ".moved";
         if (path.empty()) {
@@ -193,7 +194,7 @@ const ProbeCommand kInstallCommands[] = {
     {"query-uninstall", 1, "SIZE", RunQueryUninstall},
     {"retire", 0, "", RunRetire},
     {"launch", 1, "FILE", RunLaunch},
-    {"tamper", 2, "MARKER SECONDS", RunTamper},
+    {"tamper", 3, "MARKER SECONDS new|any", RunTamper},
     {"seal", 2, "FILE same|changed", RunSeal},
     {nullptr, 0, nullptr, nullptr},
 };
