@@ -199,8 +199,12 @@ bool CreateDownloadFolder() {
             std::strcpy(g_folderName, name);
             return true;
         }
-        list.DeleteValue(name);
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        const DWORD error = GetLastError();
+        // Unlisted only where nothing was made (a folder made without its
+        // security stays listed, and the next run removes it).
+        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES || error == ERROR_ALREADY_EXISTS)
+            list.DeleteValue(name);
+        if (error != ERROR_ALREADY_EXISTS) return false;
     }
     if (g_folderHandle != INVALID_HANDLE_VALUE && g_folderHandle) CloseHandle(g_folderHandle);
     g_folderHandle = nullptr;
