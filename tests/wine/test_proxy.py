@@ -119,24 +119,37 @@ def edit_controls():
             if line.startswith("control=") and "class=Edit" in line]
 
 
-for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("cancel", None, 3)]:
+def start_asked(case, info_route):
+    """A site with the installer, and the program started in a folder of
+    its own through the proxy on port; it is asked for credentials."""
     site = Site(args)
-    site.publish("ENG", Route(b"%d\r\nproxied news\r\n" % len(installer)), Route(installer))
+    site.publish("ENG", info_route, Route(installer))
     folder = os.path.join(work, case)
     os.makedirs(folder)
     shutil.copy(os.path.join(build, "tembra.exe"), folder)
     proxy_settings(port)
+    process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, log=os.path.join(folder, "wine.log"))
+    auto.choose()
+    return site, folder, process
+
+
+def answer_dialog(case, answer):
+    """Types answer (user, password) into WinINet's dialog and confirms it,
+    or cancels it (None)."""
+    if not check(auto.wait_for(DIALOG), f"{case}: WinINet's credential dialog appears"):
+        return
+    if answer:
+        user_box, password_box = edit_controls()[:2]
+        auto("settext", DIALOG, str(user_box), answer[0])
+        auto("settext", DIALOG, str(password_box), answer[1])
+    auto("click", DIALOG, "1" if answer else "2")
+
+
+INFO = Route(b"%d\r\nproxied news\r\n" % len(installer))
+for case, answer, outcome in [("credentials", ("tester", "s3cret"), STARTED), ("cancel", None, 3)]:
     try:
-        process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, log=os.path.join(folder, "wine.log"))
-        auto.choose()
-        check(auto.wait_for(DIALOG), f"{case}: WinINet's credential dialog appears")
-        if answer:
-            user_box, password_box = edit_controls()[:2]
-            auto("settext", DIALOG, str(user_box), answer[0])
-            auto("settext", DIALOG, str(password_box), answer[1])
-            auto("click", DIALOG, "1")
-        else:
-            auto("click", DIALOG, "2")
+        site, folder, process = start_asked(case, INFO)
+        answer_dialog(case, answer)
         run_to_outcome(auto, process, folder, outcome, 60, case)
     finally:
         proxy_settings(None)
@@ -173,25 +186,13 @@ def refuse(conn):
 
 serve_connections(other, refuse)
 case = "another-proxy"
-site = Site(args)
-site.publish("ENG", Route(b"%d\r\nproxied news\r\n" % len(installer), chunks=[1, 64], delay=2), Route(installer))
-folder = os.path.join(work, case)
-os.makedirs(folder)
-shutil.copy(os.path.join(build, "tembra.exe"), folder)
-proxy_settings(port)
 try:
-    process = wine.start(os.path.join(folder, "tembra.exe"), cwd=folder, log=os.path.join(folder, "wine.log"))
-    auto.choose()
-    if check(auto.wait_for(DIALOG), f"{case}: the dialog for squid"):
-        user_box, password_box = edit_controls()[:2]
-        auto("settext", DIALOG, str(user_box), "tester")
-        auto("settext", DIALOG, str(password_box), "s3cret")
-        auto("click", DIALOG, "1")
+    site, folder, process = start_asked(case, Route(INFO.body, chunks=[1, 64], delay=2))
+    answer_dialog(case, ("tester", "s3cret"))
     # The info file trickles in; meanwhile the system's proxy changes.
     check(deadline_poll(lambda: any(p.endswith(".ENG") for p in site.download.paths()), 30), f"{case}: info asked")
     proxy_settings(other_port)
-    if check(auto.wait_for(DIALOG), f"{case}: the other proxy gets the dialog's question again"):
-        auto("click", DIALOG, "2")
+    answer_dialog(case + ", the other proxy", None)
     run_to_outcome(auto, process, folder, 5, 60, case)
 finally:
     proxy_settings(None)
