@@ -183,11 +183,28 @@ void LogDownloadAnswer(HINTERNET request) {
 void LogReadFailure(DWORD error) { Log("  read failed: error %u", error); }
 
 void LogAttemptEnd(int attempt, AttemptResult result, DWORD written) {
-    static const char* const kOutcomes[] = {"the whole file is in", "to be tried again", "failed for good"};
+    static const char* const kOutcomes[] = {"the whole file is in", "to be tried again", "failed for good",
+                                            "failed for good at this address"};
     Log("download: attempt %d ends, %s, %u bytes in the file", attempt, kOutcomes[static_cast<int>(result)], written);
 }
 
 void LogRetryWait(unsigned waitMs) { Log("download: waiting %u ms before the next attempt", waitMs); }
+
+void LogPinned(unsigned size, int mirrors) {
+    Log("package: pinned at %u bytes and its SHA-256, %d mirrors", size, mirrors);
+}
+
+void LogPinCheck(bool matches) {
+    Log(matches ? "download: the file matches its pin" : "download: the file does not match its pin, starting over");
+}
+
+void LogBaseChange(const char* address) { Log("download: next address %a", address); }
+
+void LogNoProgress(unsigned quietMs) { Log("download: no byte for %u ms, given up", quietMs); }
+
+void LogKeptDownload(DWORD from, DWORD recorded) {
+    Log("download: going on from the %u bytes an earlier run kept (%u recorded)", from, recorded);
+}
 
 void LogStall(unsigned quietMs) { Log("download: nothing arrived for %u ms, given up", quietMs); }
 
