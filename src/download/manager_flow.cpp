@@ -46,7 +46,8 @@ static void KeepUsableMirrors(bool requireHttps, bool authenticated) {
     const int count = ReadMirrors(g_manager.mirrors, MAX_MIRRORS, g_manager.installerFileName);
     for (int i = 0; i < count; ++i) {
         if (!AcceptDownloadBase(g_manager.mirrors[i], requireHttps, authenticated)) continue;
-        if (i != g_manager.mirrorCount) std::memcpy(g_manager.mirrors[g_manager.mirrorCount], g_manager.mirrors[i], ADDRESS_BUFFER_SIZE);
+        char* kept = g_manager.mirrors[g_manager.mirrorCount];
+        if (i != g_manager.mirrorCount) std::memcpy(kept, g_manager.mirrors[i], ADDRESS_BUFFER_SIZE);
         ++g_manager.mirrorCount;
     }
 }
@@ -73,6 +74,21 @@ static bool PrepareAddresses() {
            ADDRESS_BUFFER_SIZE;
 }
 
+// The info file lies beside the installer at every base: the download
+// address's is asked first, then each mirror's, until one gives a usable one.
+static bool FetchInfoFile() {
+    static char name[ADDRESS_BUFFER_SIZE];  // user-interface thread only
+    name[0] = '\0';
+    AppendText(name, sizeof name, g_manager.urlBuffer + std::strlen(g_manager.downloadAddress));
+    for (int next = 0;; ++next) {
+        if (ParseInfoFile()) return true;
+        if (next == g_manager.mirrorCount || name[0] == '\0') return false;
+        g_manager.urlBuffer[0] = '\0';
+        AppendText(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.mirrors[next]);
+        AppendText(g_manager.urlBuffer, TEXT_BUFFER_SIZE, name);
+    }
+}
+
 void OnManagerStart(const WindowOps& ops) {
     if (!DiscoverDownloadBase() || !PrepareAddresses()) {
         ShowError(ops, TEXT_CONNECT_FAILED);
@@ -81,7 +97,7 @@ void OnManagerStart(const WindowOps& ops) {
     LogPackage(g_manager.downloadAddress, g_manager.installerFileName, g_manager.language);
     if (g_manager.pinned || g_manager.mirrorCount > 0)
         LogPinned(g_manager.pinned ? g_manager.pin.size : 0, g_manager.mirrorCount);
-    if (!ParseInfoFile()) {
+    if (!FetchInfoFile()) {
         ShowError(ops, TEXT_PARSING_ERROR);
         return;
     }
