@@ -202,6 +202,7 @@ static int RunDownload(HWND window, const ReadPacing& pacing) {
     // stall.)
     HINTERNET root = OpenInternetRoot(DOWNLOAD_STALL_MS * 2 / 3);
     const int ok = root ? TransferWithRetries(window, root, bases, &state, pacing) : 0;
+    if (ok == 1 && state.pinned) ForgetResumeRecord();
     if (ok != 1) {
         if (state.pinned && state.written > 0) {
             KeepResumeRecord(&state);

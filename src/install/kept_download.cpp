@@ -97,6 +97,11 @@ bool WriteResumeRecord(const char* address, const char* validator, DWORD bytesWr
     return ok && MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+void ForgetResumeRecord() {
+    wchar_t path[FOLDER_PATH_SIZE];
+    if (DownloadFolderFile(RECORD_FILE, path)) DeleteFileW(path);
+}
+
 bool KeepsFreshRecord(const wchar_t* folder, const char* pinText) {
     static ResumeRecord record;  // worker only
     return ReadRecord(folder, pinText, &record);

@@ -26,6 +26,10 @@ constexpr DWORD RECORD_PERIOD_MS = 1000;
 // old record or the new one. False when it could not be written.
 bool WriteResumeRecord(const char* address, const char* validator, DWORD bytesWritten);
 
+// Worker: the download is whole and matches its pin: nothing is left to
+// go on from, and nothing but the installer stays in the folder.
+void ForgetResumeRecord();
+
 // Whether folder (a path ending in a backslash) keeps a download for the pin
 // whose text is pinText: a whole record for it younger than
 // RESUME_RECORD_MAX_AGE.

@@ -203,7 +203,7 @@ void LogBaseChange(const char* address) { Log("download: next address %a", addre
 void LogNoProgress(unsigned quietMs) { Log("download: no byte for %u ms, given up", quietMs); }
 
 void LogKeptDownload(DWORD from, DWORD recorded) {
-    Log("download: going on from the %u bytes an earlier run kept (%u recorded)", from, recorded);
+    Log("download: taking over what an earlier run kept (%u bytes recorded), going on from byte %u", recorded, from);
 }
 
 void LogStall(unsigned quietMs) { Log("download: nothing arrived for %u ms, given up", quietMs); }
