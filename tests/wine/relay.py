@@ -51,7 +51,7 @@ class Relay:
         serve_connections(self.sock, self._serve)
 
     def _refuse(self, seconds):
-        self.sock.close()
+        self._stop_listening()
         if seconds is not None:
             threading.Timer(seconds, self._listen).start()
 
@@ -117,8 +117,17 @@ class Relay:
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 return
 
+    def _stop_listening(self):
+        # A blocked accept() keeps a closed socket listening; a shutdown
+        # wakes it and ends the listening at once.
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+
     def close(self):
         with self.lock:
             self.closed = True
         self.stopping.set()
-        self.sock.close()
+        self._stop_listening()

@@ -90,7 +90,8 @@ EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
     if (!g_executionStates.empty()) g_executionStates += ',';
     char other[16];
     snprintf(other, sizeof other, "%lx", static_cast<unsigned long>(state));
-    g_executionStates += state == (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) ? "awake" : state == ES_CONTINUOUS ? "sleep" : other;
+    const EXECUTION_STATE awake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    g_executionStates += state == awake ? "awake" : state == ES_CONTINUOUS ? "sleep" : other;
     LeaveCriticalSection(&g_executionStatesLock);
     return SetThreadExecutionState(state);
 }
