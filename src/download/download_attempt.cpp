@@ -55,15 +55,20 @@ void KeepResumeRecord(TransferState* state) {
                       state->written);
 }
 
+bool StartFileOver(TransferState* state) {
+    state->validator[0] = '\0';
+    state->validatorFrom = nullptr;
+    state->fromEarlierRun = false;
+    if (state->written == 0) return true;
+    state->written = 0;
+    g_manager.downloaded.store(0);  // the bar keeps what it drew
+    return RestartInstallerFile();
+}
+
 // A whole file in the answer: from byte 0 again if bytes were written, and
 // what a later attempt needs to resume it.
 static bool StartWholeFile(HINTERNET request, TransferState* state) {
-    if (state->written > 0) {
-        if (!RestartInstallerFile()) return false;
-        state->written = 0;
-        g_manager.downloaded.store(0);  // the bar keeps what it drew
-    }
-    state->fromEarlierRun = false;
+    if (!StartFileOver(state)) return false;
     DWORD length = 0;
     state->totalKnown = QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &length);
     state->total = state->totalKnown ? length : 0;
@@ -153,8 +158,11 @@ static AttemptResult Answered(HWND window, HINTERNET request, TransferState* sta
         if (!StartWholeFile(request, state)) return AttemptResult::Failed;
         break;
     case AnswerClass::Partial:
-        if (!resuming || !ContinuesFile(request, state)) return AttemptResult::Retry;
-        break;
+        if (resuming && ContinuesFile(request, state)) break;
+        // Pinned, the next attempt would ask for the same rest again: it
+        // asks for the whole file instead.
+        if (resuming && state->pinned && !StartFileOver(state)) return AttemptResult::Failed;
+        return AttemptResult::Retry;
     case AnswerClass::Retry:
         return AttemptResult::Retry;
     default:

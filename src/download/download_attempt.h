@@ -44,6 +44,10 @@ AttemptResult TryTransfer(HWND window, HINTERNET root, const char* address, Tran
 // Posts message to the window through g_postWorkerMessage.
 void ReportToWindow(HWND window, unsigned message, WPARAM wParam);
 
+// Empties the installer file for a transfer from byte 0 and forgets the
+// validator. False when the file could not be emptied (the disk).
+bool StartFileOver(TransferState* state);
+
 // Pinned: writes the record of what the installer file holds now
 // (install/kept_download.h), for a later run to go on from.
 void KeepResumeRecord(TransferState* state);

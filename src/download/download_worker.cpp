@@ -59,16 +59,6 @@ static bool MatchesPin(DWORD written) {
     return DigestMatchesPin(g_manager.pin, written, digest);
 }
 
-static bool StartOver(TransferState* state) {
-    if (!RestartInstallerFile()) return false;
-    state->written = 0;
-    state->validator[0] = '\0';
-    state->validatorFrom = nullptr;
-    state->fromEarlierRun = false;
-    g_manager.downloaded.store(0);  // the bar keeps what it drew
-    return true;
-}
-
 // How the bases have fared: rounds over them (each base tried once per
 // round), failed rounds in a row since the last byte, and since when the
 // worker is retrying.
@@ -107,8 +97,9 @@ static bool NextRoundWait(TransferState* state, Rounds* rounds, unsigned* wait) 
 // next base at once; once every base has failed in a round, the worker
 // waits (2, 4, 8 s ..., or the server's Retry-After) and goes round again,
 // as NextRoundWait allows. A base that gave a final answer (a 404) is not
-// asked again. Without a pin a change of base starts the file over (no
-// Range across servers); with one the bytes stay. A pinned file that ends
+// asked again. Without a pin a change of base starts the file over (the
+// validator is the other address's: no Range across servers); with one the
+// bytes stay. A pinned file that ends
 // with other bytes than the pin's starts over from byte 0 at the next base;
 // the second such transfer ends the download. The window is told of every
 // attempt and every wait, so that its stall watchdog counts neither.
@@ -132,7 +123,7 @@ static int TransferWithRetries(HWND window, HINTERNET root, const DownloadBases&
             // Bytes kept by an earlier run that changed since are not the
             // server's fault, and do not count.
             const bool last = !state->fromEarlierRun && ++mismatches >= PIN_MISMATCH_LIMIT;
-            if (!StartOver(state) || last) return 0;  // wrong bytes are not kept
+            if (!StartFileOver(state) || last) return 0;  // wrong bytes are not kept
             current = NextDownloadBase(current, bases.count, finalBases);
             if (current < 0) return 0;
             continue;
@@ -141,10 +132,7 @@ static int TransferWithRetries(HWND window, HINTERNET root, const DownloadBases&
         if (result == AttemptResult::Refused) finalBases |= 1u << current;
         const int next = NextDownloadBase(current, bases.count, finalBases);
         if (next < 0) return 0;
-        if (next != current) {
-            LogBaseChange(bases.address[next]);
-            if (!state->pinned) state->validator[0] = '\0';  // the next answer starts the file over
-        }
+        if (next != current) LogBaseChange(bases.address[next]);
         const bool roundEnds = next <= current;
         current = next;
         if (!roundEnds) continue;

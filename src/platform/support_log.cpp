@@ -191,7 +191,8 @@ void LogAttemptEnd(int attempt, AttemptResult result, DWORD written) {
 void LogRetryWait(unsigned waitMs) { Log("download: waiting %u ms before the next attempt", waitMs); }
 
 void LogPinned(unsigned size, int mirrors) {
-    Log("package: pinned at %u bytes and its SHA-256, %d mirrors", size, mirrors);
+    Log(size != 0 ? "package: pinned at %u bytes and a SHA-256, %d mirrors" : "package: no pin, %d mirrors",
+        size != 0 ? size : static_cast<unsigned>(mirrors), mirrors);
 }
 
 void LogPinCheck(bool matches) {
