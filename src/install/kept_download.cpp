@@ -30,7 +30,9 @@ bool InFolder(const wchar_t* folder, const wchar_t* name, wchar_t* path) {
 bool ReadRecord(const wchar_t* folder, const char* pinText, ResumeRecord* record) {
     wchar_t path[FOLDER_PATH_SIZE];
     if (!InFolder(folder, RECORD_FILE, path)) return false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Sharing deletion: the run that owns the record may move a new one
+    // over it meanwhile.
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     static std::uint8_t bytes[RESUME_RECORD_SIZE + 1];  // one more: a longer file is no record

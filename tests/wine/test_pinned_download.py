@@ -188,6 +188,7 @@ for case, how in (("closed-at-40-percent", "ok"), ("killed-at-40-percent", "kill
           f"for {len(body)}")
     download.close()
 
+print(f"{time.monotonic() - began:.0f} s: ended and resumed")
 # --- The kept file changed between the runs -------------------------------------------------
 # A flipped byte shows only in the whole file's digest: the rest is fetched,
 # the pin refuses the file, and it starts over from byte 0. A file cut below
@@ -220,6 +221,7 @@ for case in ("flipped-byte", "truncated"):
           f"{case}: the pin refused the resumed file only where a byte was flipped")
     download.close()
 
+print(f"{time.monotonic() - began:.0f} s: changed between the runs")
 # --- A server that sends other bytes than the pin's -----------------------------------------
 case = "swapped-file"
 download = Download(case, body, served=installer_of(len(body), 9))
@@ -234,6 +236,7 @@ check(not kept() and not download_folders(wine), f"{case}: the wrong bytes are n
 check(result.get("execution_states") == "awake,sleep", f"{case}: awake once, cleared once: {result}")
 download.close()
 
+print(f"{time.monotonic() - began:.0f} s: swapped")
 # --- The rule of progress: an outage in the middle, then one for good ------------------------
 # The test build divides the waits and the 5-minute limit by 10 (30 s); the
 # outage of 3 minutes is 18 s here.
@@ -263,6 +266,7 @@ for case, outage, outcome in (("outage-of-3-minutes", 18, STARTED), ("down-for-g
               f"{case}: the partial and a current record stay for a later run: {[(len(d), f) for _, d, f in left]}")
     download.close()
 
+print(f"{time.monotonic() - began:.0f} s: outages")
 # What the clean-up of a later run does with that kept download: a run
 # without a pin spares it, a pinned run of another file removes it; one
 # whose record is older than 7 days goes in any run.
@@ -281,6 +285,7 @@ check(not kept() and not download_folders(wine), "clean-up: a download kept for 
 site.close()
 forget_kept()
 
+print(f"{time.monotonic() - began:.0f} s: clean-up")
 # --- Mirrors -------------------------------------------------------------------------------
 # A failed attempt moves on to the next base at once. The first base
 # refusing connections or answering 404 is asked once; a pinned file cut on
@@ -310,6 +315,7 @@ for case, first_plan, pinned, first_asks, second_range in (
         if download:
             download.close()
 
+print(f"{time.monotonic() - began:.0f} s: mirrors")
 # --- A build that wants https downloads --------------------------------------------------
 # A pin authenticates the file over plain http; without one the http://
 # base is refused as before (text 3).
