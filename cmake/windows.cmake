@@ -20,6 +20,7 @@ add_library(tembra_win STATIC
     src/platform/system_libraries.cpp
     src/platform/internet.cpp
     src/platform/read_pacing.cpp
+    src/platform/keep_awake.cpp
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp
@@ -29,6 +30,7 @@ add_library(tembra_win STATIC
     src/install/distribution_id.cpp
     src/install/download_folder.cpp
     src/install/installer_file.cpp
+    src/install/kept_download.cpp
     src/install/installer.cpp
     src/install/installer_trust.cpp
     src/download/manager_flow.cpp

@@ -23,6 +23,7 @@ constexpr unsigned WM_DLM_FINISHED = 0x400 + 2;  // wParam 1 success, 0 failure
 constexpr unsigned WM_DLM_PROGRESS = 0x400 + 3;  // wParam the chunk's result
 constexpr unsigned WM_DLM_RETRYING = 0x400 + 4;  // wParam the ms the worker waits before trying again
 constexpr unsigned WM_DLM_PROXY_CREDENTIALS = 0x400 + 5;  // sent; lParam the HINTERNET a proxy refused (407)
+constexpr unsigned WM_DLM_ATTEMPT = 0x400 + 6;   // the worker begins an attempt (or reads back kept bytes)
 
 constexpr unsigned TICKER_TIMER_ID = 123;
 constexpr unsigned TICKER_PERIOD_MS = 500;

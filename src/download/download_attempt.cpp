@@ -7,6 +7,7 @@
 #include "download/package_rules.h"
 #include "download/transfer_settings.h"
 #include "install/installer_file.h"
+#include "install/kept_download.h"
 #include "platform/internet.h"
 #include "platform/support_log.h"
 
@@ -14,39 +15,64 @@ PostFunction g_postWorkerMessage = PostMessageA;
 
 void ReportToWindow(HWND window, unsigned message, WPARAM wParam) { g_postWorkerMessage(window, message, wParam, 0); }
 
-// Range and If-Range for the rest of the file. Only with a validator: a
-// resume without one could splice two different files.
+// Range and If-Range for the rest of the file. If-Range only to the address
+// that gave the validator. Without a pin, only with it: a resume without one
+// could splice two different files. With a pin, which checks the whole file,
+// also without it.
 // (Composed by hand: the C run-time's formatting would add 20 KiB to the
 // program.)
-static bool ResumeHeaders(const TransferState& state, char* headers, std::size_t size) {
-    if (state.written == 0 || state.validator[0] == '\0') return false;
+static bool ResumeHeaders(const TransferState& state, const char* address, char* headers, std::size_t size) {
+    const bool validated =
+        state.validator[0] != '\0' && state.validatorFrom && std::strcmp(state.validatorFrom, address) == 0;
+    if (state.written == 0 || (!validated && !state.pinned)) return false;
     char digits[12];
     char* first = digits + sizeof digits - 1;
     *first = '\0';
     for (DWORD rest = state.written; rest != 0; rest /= 10) *--first = static_cast<char>('0' + rest % 10);
     headers[0] = '\0';
     return AppendText(headers, size, "Range: bytes=") && AppendText(headers, size, first) &&
-           AppendText(headers, size, "-\r\nIf-Range: ") && AppendText(headers, size, state.validator) &&
-           AppendText(headers, size, "\r\n");
+           AppendText(headers, size, "-\r\n") &&
+           (!validated || (AppendText(headers, size, "If-Range: ") && AppendText(headers, size, state.validator) &&
+                           AppendText(headers, size, "\r\n")));
+}
+
+// The answer's ETag, else its Last-Modified, for a later resume from the
+// same address. It goes into a header line of the next request: one with
+// line breaks or other control characters could add headers of the
+// server's choice. Without it the next attempt starts over (or, pinned,
+// asks for the rest without If-Range).
+static void TakeValidator(HINTERNET request, TransferState* state) {
+    if (!QueryHttpText(request, HTTP_QUERY_ETAG, state->validator, VALIDATOR_SIZE))
+        QueryHttpText(request, HTTP_QUERY_LAST_MODIFIED, state->validator, VALIDATOR_SIZE);
+    if (!IsPlainHeaderValue(state->validator)) state->validator[0] = '\0';
+    state->validatorFrom = state->address;
+}
+
+void KeepResumeRecord(TransferState* state) {
+    state->recordedTick = GetTickCount();
+    const bool validated = state->validatorFrom != nullptr;
+    WriteResumeRecord(validated ? state->validatorFrom : state->address, validated ? state->validator : "",
+                      state->written);
+}
+
+bool StartFileOver(TransferState* state) {
+    state->validator[0] = '\0';
+    state->validatorFrom = nullptr;
+    state->fromEarlierRun = false;
+    if (state->written == 0) return true;
+    state->written = 0;
+    g_manager.downloaded.store(0);  // the bar keeps what it drew
+    return RestartInstallerFile();
 }
 
 // A whole file in the answer: from byte 0 again if bytes were written, and
 // what a later attempt needs to resume it.
 static bool StartWholeFile(HINTERNET request, TransferState* state) {
-    if (state->written > 0) {
-        if (!RestartInstallerFile()) return false;
-        state->written = 0;
-        g_manager.downloaded.store(0);  // the bar keeps what it drew
-    }
+    if (!StartFileOver(state)) return false;
     DWORD length = 0;
     state->totalKnown = QueryHttpNumber(request, HTTP_QUERY_CONTENT_LENGTH, &length);
     state->total = state->totalKnown ? length : 0;
-    if (!QueryHttpText(request, HTTP_QUERY_ETAG, state->validator, VALIDATOR_SIZE))
-        QueryHttpText(request, HTTP_QUERY_LAST_MODIFIED, state->validator, VALIDATOR_SIZE);
-    // It goes into a header line of the next request: one with line breaks
-    // or other control characters could add headers of the server's choice.
-    // Without it the next attempt starts over.
-    if (!IsPlainHeaderValue(state->validator)) state->validator[0] = '\0';
+    TakeValidator(request, state);
     return true;
 }
 
@@ -64,6 +90,9 @@ static bool ContinuesFile(HINTERNET request, TransferState* state) {
     }
     state->total = static_cast<DWORD>(total);
     state->totalKnown = true;
+    // A pinned resume from another address than the validator's: this
+    // address's own, for the next resume from it.
+    if (!state->validatorFrom || std::strcmp(state->validatorFrom, state->address) != 0) TakeValidator(request, state);
     return true;
 }
 
@@ -83,7 +112,9 @@ static bool ReceivedWholeBody(HINTERNET request, DWORD received, const TransferS
 // and the pause after each, one WM_DLM_PROGRESS per read. A body of no
 // announced length ends where it passes the info file's size by
 // UNANNOUNCED_BODY_MARGIN: a server that never ends one would otherwise fill
-// the disk. It fails like a body cut short.
+// the disk. It fails like a body cut short. A pinned file ends at the pin's
+// size: what lies beyond cannot be the file's, and the pin decides on what
+// is in. Its record is kept current every RECORD_PERIOD_MS.
 static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* state, const ReadPacing& pacing) {
     static char chunk[MAX_READ_SIZE];  // one worker per run
     const std::uint64_t bound = static_cast<std::uint64_t>(g_manager.totalSize) + UNANNOUNCED_BODY_MARGIN;
@@ -94,6 +125,12 @@ static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* sta
         if (!read) LogReadFailure(GetLastError());
         if (count > READ_SIZE) count = 0;
         if (!state->totalKnown && state->written + static_cast<std::uint64_t>(count) > bound) read = false, count = 0;
+        const bool overrun = state->pinned && state->written + static_cast<std::uint64_t>(count) > g_manager.pin.size;
+        if (overrun) count = 0;
+        if (count != 0) {
+            state->lastByteTick = GetTickCount();
+            state->progressed = true;
+        }
         PauseAfterRead(pacing);
         const bool written = WriteInstallerFile(chunk, count);
         received += count;
@@ -102,6 +139,8 @@ static AttemptResult ReadBody(HWND window, HINTERNET request, TransferState* sta
         ReportToWindow(window, WM_DLM_PROGRESS, read && written ? 1 : 0);
         if (!written) return AttemptResult::Failed;  // the disk, not the network
         if (!read) return AttemptResult::Retry;
+        if (overrun) return AttemptResult::Done;
+        if (state->pinned && GetTickCount() - state->recordedTick >= RECORD_PERIOD_MS) KeepResumeRecord(state);
     } while (count != 0);
     return ReceivedWholeBody(request, received, *state) ? AttemptResult::Done : AttemptResult::Retry;
 }
@@ -117,27 +156,34 @@ static AttemptResult Answered(HWND window, HINTERNET request, TransferState* sta
     switch (ClassifyStatus(status)) {
     case AnswerClass::Whole:
         if (!StartWholeFile(request, state)) return AttemptResult::Failed;
-        return ReadBody(window, request, state, pacing);
+        break;
     case AnswerClass::Partial:
-        if (!resuming || !ContinuesFile(request, state)) return AttemptResult::Retry;
-        return ReadBody(window, request, state, pacing);
+        if (resuming && ContinuesFile(request, state)) break;
+        // Pinned, the next attempt would ask for the same rest again: it
+        // asks for the whole file instead.
+        if (resuming && state->pinned && !StartFileOver(state)) return AttemptResult::Failed;
+        return AttemptResult::Retry;
     case AnswerClass::Retry:
         return AttemptResult::Retry;
     default:
-        return AttemptResult::Failed;  // an error page is not an installer
+        return AttemptResult::Refused;  // an error page is not an installer
     }
+    if (state->pinned) KeepResumeRecord(state);  // where these bytes come from
+    return ReadBody(window, request, state, pacing);
 }
 
 AttemptResult TryTransfer(HWND window, HINTERNET root, const char* address, TransferState* state,
                           const ReadPacing& pacing) {
     char headers[64 + VALIDATOR_SIZE];
-    const bool resuming = ResumeHeaders(*state, headers, sizeof headers);
+    state->address = address;
+    const bool resuming = ResumeHeaders(*state, address, headers, sizeof headers);
     LogDownloadRequest(address, resuming ? state->written : 0);
     HINTERNET request = OpenInternetUrl(root, address, resuming ? headers : nullptr);
     LogDownloadAnswer(request);
-    // No answer at all: a server that never answered is not tried again, one
-    // that answered before is (the connection dropped).
-    if (!request) return state->answered ? AttemptResult::Retry : AttemptResult::Failed;
+    // No answer at all: without a pin, a server that never answered is not
+    // tried again, one that answered before is (the connection dropped).
+    // With one, the rule of progress decides.
+    if (!request) return state->answered || state->pinned ? AttemptResult::Retry : AttemptResult::Refused;
     const AttemptResult result = Answered(window, request, state, resuming, pacing);
     CloseInternetHandle(request);
     return result;

@@ -7,7 +7,9 @@
 #include "download/discovery.h"
 #include "download/info_file.h"
 #include "download/info_text.h"
+#include "download/installer_pin.h"
 #include "download/manager_state.h"
+#include "download/mirrors.h"
 #include "download/package.h"
 #include "download/package_rules.h"
 #include "download/stored_strings.h"
@@ -37,22 +39,54 @@ void OnManagerInit(const WindowOps& ops) {
     ops.postStart(ops.window);
 }
 
+// A further download base the answer names, held to the download base's
+// rules; one that breaks them is left out, and the others are tried.
+static void KeepUsableMirrors(bool requireHttps, bool authenticated) {
+    g_manager.mirrorCount = 0;
+    const int count = ReadMirrors(g_manager.mirrors, MAX_MIRRORS, g_manager.installerFileName);
+    for (int i = 0; i < count; ++i) {
+        if (!AcceptDownloadBase(g_manager.mirrors[i], requireHttps, authenticated)) continue;
+        char* kept = g_manager.mirrors[g_manager.mirrorCount];
+        if (i != g_manager.mirrorCount) std::memcpy(kept, g_manager.mirrors[i], ADDRESS_BUFFER_SIZE);
+        ++g_manager.mirrorCount;
+    }
+}
+
 // Download base address into the download address, then the info file
-// address and installer file name. An address of another scheme than the
-// build accepts, or too long for its buffers, is refused like an unusable
-// answer of the servers.
+// address and installer file name, the installer's pin and the mirrors, all
+// read from the final answer before the info file takes its buffer. An
+// address of another scheme than the build accepts, or too long for its
+// buffers, is refused like an unusable answer of the servers. A pin
+// authenticates the file whatever carried it, as the signer check does.
 static bool PrepareAddresses() {
     g_manager.downloadAddress[0] = '\0';
     g_manager.installerFileName[0] = '\0';
-    if (!AcceptDownloadBase(g_manager.urlBuffer, RequireHttpsDownload(), InstallerSigner()[0] != '\0'))
-        return false;
     if (!AppendText(g_manager.downloadAddress, ADDRESS_BUFFER_SIZE, g_manager.urlBuffer)) return false;
     if (!ComposePackage(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.installerFileName,
                         ADDRESS_BUFFER_SIZE, g_manager.language))
         return false;
+    g_manager.pinned = FindInstallerPin(g_manager.installerFileName, &g_manager.pin);
+    const bool authenticated = g_manager.pinned || InstallerSigner()[0] != '\0';
+    if (!AcceptDownloadBase(g_manager.downloadAddress, RequireHttpsDownload(), authenticated)) return false;
+    KeepUsableMirrors(RequireHttpsDownload(), authenticated);
     // The worker appends the file name to the download address.
     return std::strlen(g_manager.downloadAddress) + std::strlen(g_manager.installerFileName) <
            ADDRESS_BUFFER_SIZE;
+}
+
+// The info file lies beside the installer at every base: the download
+// address's is asked first, then each mirror's, until one gives a usable one.
+static bool FetchInfoFile() {
+    static char name[ADDRESS_BUFFER_SIZE];  // user-interface thread only
+    name[0] = '\0';
+    AppendText(name, sizeof name, g_manager.urlBuffer + std::strlen(g_manager.downloadAddress));
+    for (int next = 0;; ++next) {
+        if (ParseInfoFile()) return true;
+        if (next == g_manager.mirrorCount || name[0] == '\0') return false;
+        g_manager.urlBuffer[0] = '\0';
+        AppendText(g_manager.urlBuffer, TEXT_BUFFER_SIZE, g_manager.mirrors[next]);
+        AppendText(g_manager.urlBuffer, TEXT_BUFFER_SIZE, name);
+    }
 }
 
 void OnManagerStart(const WindowOps& ops) {
@@ -61,7 +95,9 @@ void OnManagerStart(const WindowOps& ops) {
         return;
     }
     LogPackage(g_manager.downloadAddress, g_manager.installerFileName, g_manager.language);
-    if (!ParseInfoFile()) {
+    if (g_manager.pinned || g_manager.mirrorCount > 0)
+        LogPinned(g_manager.pinned ? g_manager.pin.size : 0, g_manager.mirrorCount);
+    if (!FetchInfoFile()) {
         ShowError(ops, TEXT_PARSING_ERROR);
         return;
     }
@@ -85,6 +121,14 @@ void OnManagerRetrying(unsigned waitMs) {
     if (!g_manager.awaitingWorker) return;
     g_manager.lastProgressTick = GetTickCount();
     g_manager.retryWaitMs = waitMs;
+}
+
+// The worker begins an attempt (or reads back a kept file): the watchdog
+// below counts one blocked call from here, not the attempts before it.
+void OnManagerAttempt() {
+    if (!g_manager.awaitingWorker) return;
+    g_manager.lastProgressTick = GetTickCount();
+    g_manager.retryWaitMs = 0;
 }
 
 // Wine's WinINet waits on a stalled body for ever (it honours no receive

@@ -29,6 +29,7 @@ void OnManagerInit(const WindowOps& ops);
 void OnManagerStart(const WindowOps& ops);
 void OnManagerProgress(const WindowOps& ops);
 void OnManagerRetrying(unsigned waitMs);
+void OnManagerAttempt();
 void OnManagerFinished(const WindowOps& ops, int ok);
 void OnManagerTick(const WindowOps& ops, unsigned id);
 void OnManagerOk(const WindowOps& ops);

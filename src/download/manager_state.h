@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "download/constants.h"
+#include "download/installer_pin.h"
+#include "download/mirrors.h"
 #include "install/sha256.h"
 
 // The record's three text buffers start empty. They lie outside it, in
@@ -19,6 +21,7 @@ extern char g_downloadAddressBuffer[ADDRESS_BUFFER_SIZE];
 extern char g_proxyUserBuffer[PROXY_CREDENTIAL_SIZE];
 extern char g_proxyPasswordBuffer[PROXY_CREDENTIAL_SIZE];
 extern char g_proxyIdentityBuffer[PROXY_IDENTITY_SIZE];
+extern char g_mirrorBuffers[MAX_MIRRORS][ADDRESS_BUFFER_SIZE];
 
 struct ManagerState {
     void* instance = nullptr;        // HINSTANCE of the program, for string resources
@@ -58,6 +61,13 @@ struct ManagerState {
     char* const proxyUser = g_proxyUserBuffer;                  // PROXY_CREDENTIAL_SIZE, from the dialog
     char* const proxyPassword = g_proxyPasswordBuffer;          // PROXY_CREDENTIAL_SIZE
     char* const proxyIdentity = g_proxyIdentityBuffer;          // PROXY_IDENTITY_SIZE: the proxy they are for
+    // What the final configuration answer adds for the installer: its pin
+    // (size and SHA-256), and further download bases to try after the
+    // download address, in order. Filled by START before the worker starts.
+    bool pinned = false;
+    InstallerPin pin = {};
+    int mirrorCount = 0;
+    char (*const mirrors)[ADDRESS_BUFFER_SIZE] = g_mirrorBuffers;
 };
 
 extern ManagerState g_manager;

@@ -120,3 +120,8 @@ bool ParseResumeRecord(const std::uint8_t* data, std::size_t size, ResumeRecord*
 bool ResumeRecordIsFresh(std::uint64_t writtenAt, std::uint64_t now) {
     return writtenAt <= now && now - writtenAt < RESUME_RECORD_MAX_AGE;
 }
+
+std::uint32_t KeptResumeOffset(const ResumeRecord& record, std::uint64_t fileLength) {
+    if (fileLength < record.bytesWritten || fileLength > record.pin.size) return 0;
+    return static_cast<std::uint32_t>(fileLength);
+}

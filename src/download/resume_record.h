@@ -58,3 +58,13 @@ bool ParseResumeRecord(const std::uint8_t* data, std::size_t size, ResumeRecord*
 // at now (same units). One from the future (a clock set back) is not: the
 // partial's age is then unknown.
 bool ResumeRecordIsFresh(std::uint64_t writtenAt, std::uint64_t now);
+
+// Where a run goes on with a kept partial file of fileLength bytes that
+// record describes. The record is rewritten now and then, not after every
+// read, so its count is a floor: the file held at least that many bytes of
+// this download when it was written. Every byte in the file was written by
+// the program, in order, so the run goes on from the file's end. A file
+// shorter than the record's count has been cut since, and one longer than
+// the pin cannot be the file: both start over from 0. (Whatever else
+// happened to the bytes, the pin finds at the end.)
+std::uint32_t KeptResumeOffset(const ResumeRecord& record, std::uint64_t fileLength);

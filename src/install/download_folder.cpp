@@ -5,7 +5,9 @@
 #include <cstring>
 #include <cwchar>
 
+#include "download/manager_state.h"
 #include "download/stored_strings.h"
+#include "install/kept_download.h"
 #include "platform/reg_key.h"
 
 const wchar_t* g_downloadFolderParent;
@@ -18,13 +20,21 @@ constexpr std::size_t FOLDER_NAME_LENGTH = sizeof FOLDER_PREFIX - 1 + 32;  // an
 constexpr std::size_t PARENT_LENGTH_LIMIT = FOLDER_PATH_SIZE - FOLDER_NAME_LENGTH - 40;
 constexpr int ABANDONED_PER_RUN = 32;  // a bound on the work of one run; the next one goes on
 // Every file the program puts into a folder: only these are ever deleted.
-const wchar_t* const kFolderFiles[] = {L"tembset.exe", L"tembset.exe.rejected"};
+const wchar_t* const kFolderFiles[] = {L"tembset.exe", L"tembset.exe.rejected", L"tembset.rec", L"tembset.rec.new"};
 
 // This run's folder: its path (ending in a backslash), its name in the
-// list, and the handle that holds it.
+// list, and the handle that holds it; whether it stays for a later run.
 wchar_t g_folder[FOLDER_PATH_SIZE];
 char g_folderName[FOLDER_NAME_LENGTH + 1];
 HANDLE g_folderHandle;
+bool g_keepFolder;
+
+// A listed folder: its name, and the list entry's data (the pin its partial
+// download is kept for, empty for none).
+struct ListedFolder {
+    char name[FOLDER_NAME_LENGTH + 1];
+    char pin[PIN_TEXT_SIZE];
+};
 
 // The list of folders: "Downloads" under the distribution key, in the root
 // that matches where the folders lie.
@@ -94,9 +104,10 @@ bool ComposePath(const wchar_t* parent, const char* name, const wchar_t* file, w
 // Opens the folder itself, not what a link there would lead to, sharing no
 // deletion: while the handle is open the folder can be neither renamed nor
 // removed. Listing access, since a handle without data access takes no part
-// in sharing.
-HANDLE HoldFolder(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+// in sharing. With deletion access (alone) the open fails while any other
+// process holds the folder so: a run takes over no folder another one holds.
+HANDLE HoldFolder(const wchar_t* path, DWORD access = GENERIC_READ) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -129,6 +140,31 @@ void RemoveFolder(RegKey* list, const wchar_t* parent, const char* name) {
     // holds open is removed only when that handle closes.
     if (!held && RemoveDirectoryW(path) && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         list->DeleteValue(name);
+}
+
+// The listed folders other than this run's, at most ABANDONED_PER_RUN. The
+// names first: removing values while enumerating them renumbers them.
+int ListedFolders(RegKey* list, ListedFolder* folders) {
+    int count = 0;
+    for (DWORD index = 0; count < ABANDONED_PER_RUN; ++index) {
+        char name[64];
+        DWORD length = sizeof name;
+        const LONG status = RegEnumValueA(list->hKey, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status == ERROR_SUCCESS && IsFolderName(name) && std::strcmp(name, g_folderName) != 0)
+            std::strcpy(folders[count++].name, name);
+    }
+    // Data that is no pin's text (too long, say) reads as none: such a
+    // folder is kept for no pin.
+    for (int i = 0; i < count; ++i) list->QueryString(folders[i].pin, sizeof folders[i].pin, folders[i].name);
+    return count;
+}
+
+// The list entry's data of a folder created in this run: the pin of the
+// download it holds, so that a later run with the same pin finds it.
+void ListData(char* data) {
+    data[0] = '\0';
+    if (g_manager.pinned) FormatPin(g_manager.pin, data);
 }
 
 }  // namespace
@@ -187,10 +223,12 @@ bool CreateDownloadFolder() {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
     // Listed before it exists, so that a folder of a run that ends at any
     // point is found again. A name that exists already is never used.
+    char data[PIN_TEXT_SIZE];
+    ListData(data);
     for (int attempt = 0; attempt < 3; ++attempt) {
         char name[FOLDER_NAME_LENGTH + 1];
         wchar_t path[FOLDER_PATH_SIZE];
-        if (!RandomFolderName(name) || !ComposePath(parent, name, L"", path) || !list.SetString("", name))
+        if (!RandomFolderName(name) || !ComposePath(parent, name, L"", path) || !list.SetString(data, name))
             return false;
         if (CreateDirectoryW(path, &attributes)) {
             g_folderHandle = HoldFolder(path);
@@ -218,6 +256,8 @@ bool DownloadFolderFile(const wchar_t* name, wchar_t* path) {
     return true;
 }
 
+void KeepDownloadFolder() { g_keepFolder = true; }
+
 void RemoveDownloadFolder() {
     if (g_folder[0] == L'\0') return;
     const bool elevated = ProgramIsElevated();
@@ -225,25 +265,50 @@ void RemoveDownloadFolder() {
     RegKey list;
     CloseHandle(g_folderHandle);
     g_folderHandle = nullptr;
-    if (FolderParent(elevated, parent) && OpenList(elevated, &list)) RemoveFolder(&list, parent, g_folderName);
+    if (!g_keepFolder && FolderParent(elevated, parent) && OpenList(elevated, &list))
+        RemoveFolder(&list, parent, g_folderName);
     g_folder[0] = L'\0';
 }
 
+// A run with a pin goes on only with a download kept for that pin (which it
+// has taken over by now): everything else goes. A run without one spares
+// the downloads kept for a later run (a whole record younger than 7 days).
 void RemoveAbandonedDownloadFolders() {
     const bool elevated = ProgramIsElevated();
     wchar_t parent[FOLDER_PATH_SIZE];
     RegKey list;
     if (!FolderParent(elevated, parent) || !OpenList(elevated, &list)) return;
-    // The names first: removing values while enumerating them renumbers them.
-    char names[ABANDONED_PER_RUN][FOLDER_NAME_LENGTH + 1];
-    int count = 0;
-    for (DWORD index = 0; count < ABANDONED_PER_RUN; ++index) {
-        char name[64];
-        DWORD length = sizeof name;
-        const LONG status = RegEnumValueA(list.hKey, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status == ERROR_SUCCESS && IsFolderName(name) && std::strcmp(name, g_folderName) != 0)
-            std::strcpy(names[count++], name);
+    static ListedFolder folders[ABANDONED_PER_RUN];  // one worker per run
+    const int count = ListedFolders(&list, folders);
+    for (int i = 0; i < count; ++i) {
+        wchar_t path[FOLDER_PATH_SIZE];
+        if (!g_manager.pinned && folders[i].pin[0] && ComposePath(parent, folders[i].name, L"", path) &&
+            KeepsFreshRecord(path, folders[i].pin))
+            continue;
+        RemoveFolder(&list, parent, folders[i].name);
     }
-    for (int i = 0; i < count; ++i) RemoveFolder(&list, parent, names[i]);
+}
+
+bool AdoptListedFolder(const char* pinText, bool (*usable)(const wchar_t* folder)) {
+    const bool elevated = ProgramIsElevated();
+    wchar_t parent[FOLDER_PATH_SIZE];
+    RegKey list;
+    if (g_folder[0] != L'\0' || !FolderParent(elevated, parent) || !OpenList(elevated, &list)) return false;
+    static ListedFolder folders[ABANDONED_PER_RUN];  // one worker per run
+    const int count = ListedFolders(&list, folders);
+    for (int i = 0; i < count; ++i) {
+        wchar_t path[FOLDER_PATH_SIZE];
+        if (std::strcmp(folders[i].pin, pinText) != 0 || !ComposePath(parent, folders[i].name, L"", path)) continue;
+        // Held with deletion access, which fails where another run holds it.
+        HANDLE held = HoldFolder(path, GENERIC_READ | DELETE);
+        if (held == INVALID_HANDLE_VALUE) continue;
+        if (IsPlainFolder(held) && usable(path)) {
+            g_folderHandle = held;
+            std::wcscpy(g_folder, path);
+            std::strcpy(g_folderName, folders[i].name);
+            return true;
+        }
+        CloseHandle(held);
+    }
+    return false;
 }

@@ -15,7 +15,11 @@
 // Earlier runs' folders (a crash, a reboot) are found through a registry list
 // under the distribution key, in HKEY_LOCAL_MACHINE when elevated, which only
 // administrators can write, never by looking for names in a folder that
-// others may write, and removed when no process holds them.
+// others may write, and removed when no process holds them. A folder whose
+// download was pinned by the configuration answer is listed with that pin
+// (its "<size>:<sha256>" as the entry's data): when that download ends
+// unfinished, the folder stays with the partial file and a record of it
+// (install/kept_download.h), for a later run with the same pin to go on.
 #pragma once
 
 #include <windows.h>
@@ -34,11 +38,22 @@ bool DownloadFolderFile(const wchar_t* name, wchar_t* path);
 
 // Deletes the files the program put into this run's folder, the folder and
 // its entry in the list. The file the program still holds stays, and so
-// does the folder: the next run removes it.
+// does the folder: the next run removes it. After KeepDownloadFolder it only
+// lets go of the folder, which stays listed.
 void RemoveDownloadFolder();
 
-// Removes the listed folders of earlier runs that no process holds.
+// Worker: this run's folder holds a partial download kept for a later run.
+void KeepDownloadFolder();
+
+// Removes the listed folders of earlier runs that no process holds; in a
+// run without a pin, except those that keep a download for a later run.
 void RemoveAbandonedDownloadFolders();
+
+// Worker, in a pinned run before it has a folder: takes over, as this run's
+// folder, a listed folder of an earlier run kept for pinText that no other
+// process holds and whose contents usable() (given the folder's path,
+// ending in a backslash) accepts.
+bool AdoptListedFolder(const char* pinText, bool (*usable)(const wchar_t* folder));
 
 // Whether the program runs with an administrator's full token.
 bool ProgramIsElevated();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "download/download_worker.h"
 #include "download/manager_state.h"
 #include "install/download_folder.h"
 #include "install/sha256.h"
@@ -18,9 +19,7 @@ static void CloseHeldFile() {
     g_manager.installerFile = nullptr;
 }
 
-// The file itself, not a link to another (a symbolic link, a junction on
-// the way, or a second name of some other file).
-static bool IsOnlyName(HANDLE file) {
+bool IsOnlyName(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -47,6 +46,24 @@ bool CreateInstallerFile() {
 bool RestartInstallerFile() {
     Sha256Begin(&g_manager.writtenDigest);
     return SetFilePointer(HeldFile(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(HeldFile());
+}
+
+DWORD TakeOverInstallerFile(HANDLE file, DWORD length, HWND window) {
+    ReleaseInstallerFile();
+    g_manager.installerFile = file;
+    Sha256Begin(&g_manager.writtenDigest);
+    static BYTE block[64 * 1024];  // worker only
+    bool ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0;
+    for (DWORD done = 0, count = 0; ok && done < length; done += count) {
+        const DWORD wanted = length - done < sizeof block ? length - done : sizeof block;
+        ok = ReadFile(file, block, wanted, &count, nullptr) && count == wanted;
+        if (ok) Sha256Add(&g_manager.writtenDigest, block, count);
+        if (done % (128 * sizeof block) == 0) g_postWorkerMessage(window, WM_DLM_ATTEMPT, 0, 0);
+    }
+    ok = ok && SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN) == length && SetEndOfFile(file);
+    if (ok && length != 0) return length;
+    RestartInstallerFile();
+    return 0;
 }
 
 bool WriteInstallerFile(const void* data, DWORD size) {

@@ -30,6 +30,18 @@ bool WriteInstallerFile(const void* data, DWORD size);
 // that starts over from byte 0.
 bool RestartInstallerFile();
 
+// Worker: holds file, the partial installer file an earlier run kept, as
+// this run's (open for reading and writing, sharing only reading), its
+// first length bytes kept and the digest begun over them, read back
+// through the handle; anything after them is cut off. Tells window every
+// few MiB read that the worker is at work (WM_DLM_ATTEMPT). Returns the
+// bytes kept: 0 when they could not be read, the file then emptied.
+DWORD TakeOverInstallerFile(HANDLE file, DWORD length, HWND window);
+
+// The file itself, not a link to another (a symbolic link, a junction on
+// the way, or a second name of some other file).
+bool IsOnlyName(HANDLE file);
+
 // Window, before the start: changes the worker's handle for one that only
 // reads and lets nobody write or delete, and checks that the file holds
 // exactly what the worker wrote. False when it could not be reopened so (a

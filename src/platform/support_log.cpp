@@ -183,11 +183,29 @@ void LogDownloadAnswer(HINTERNET request) {
 void LogReadFailure(DWORD error) { Log("  read failed: error %u", error); }
 
 void LogAttemptEnd(int attempt, AttemptResult result, DWORD written) {
-    static const char* const kOutcomes[] = {"the whole file is in", "to be tried again", "failed for good"};
+    static const char* const kOutcomes[] = {"the whole file is in", "to be tried again", "failed for good",
+                                            "failed for good at this address"};
     Log("download: attempt %d ends, %s, %u bytes in the file", attempt, kOutcomes[static_cast<int>(result)], written);
 }
 
 void LogRetryWait(unsigned waitMs) { Log("download: waiting %u ms before the next attempt", waitMs); }
+
+void LogPinned(unsigned size, int mirrors) {
+    Log(size != 0 ? "package: pinned at %u bytes and a SHA-256, %d mirrors" : "package: no pin, %d mirrors",
+        size != 0 ? size : static_cast<unsigned>(mirrors), mirrors);
+}
+
+void LogPinCheck(bool matches) {
+    Log(matches ? "download: the file matches its pin" : "download: the file does not match its pin, starting over");
+}
+
+void LogBaseChange(const char* address) { Log("download: next address %a", address); }
+
+void LogNoProgress(unsigned quietMs) { Log("download: no byte for %u ms, given up", quietMs); }
+
+void LogKeptDownload(DWORD from, DWORD recorded) {
+    Log("download: taking over what an earlier run kept (%u bytes recorded), going on from byte %u", recorded, from);
+}
 
 void LogStall(unsigned quietMs) { Log("download: nothing arrived for %u ms, given up", quietMs); }
 

@@ -44,6 +44,11 @@ void LogReadFailure(DWORD error);
 enum class AttemptResult;
 void LogAttemptEnd(int attempt, AttemptResult result, DWORD written);
 void LogRetryWait(unsigned waitMs);
+void LogPinned(unsigned size, int mirrors);  // size 0: no pin
+void LogPinCheck(bool matches);
+void LogBaseChange(const char* address);
+void LogNoProgress(unsigned quietMs);
+void LogKeptDownload(DWORD from, DWORD recorded);
 void LogStall(unsigned quietMs);
 void LogProxyCredentials(bool given);
 void LogSignerCheck(LONG verdict, bool trusted);

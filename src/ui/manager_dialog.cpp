@@ -54,6 +54,9 @@ INT_PTR CALLBACK ManagerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_DLM_RETRYING:
         OnManagerRetrying(static_cast<unsigned>(wParam));
         return TRUE;
+    case WM_DLM_ATTEMPT:
+        OnManagerAttempt();
+        return TRUE;
     case WM_DLM_FINISHED:
         OnManagerFinished(ManagerWindowOps(dialog), LOWORD(wParam));
         return TRUE;

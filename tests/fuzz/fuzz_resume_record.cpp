@@ -1,7 +1,8 @@
 // The resume record read from arbitrary bytes, as a damaged or planted file
 // would hold them: whatever is accepted is consistent and writes back to
 // the very same bytes. A record built from the input is either refused by
-// the writer or read back as written.
+// the writer or read back as written, and a kept file's length gives a
+// place to go on from within it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         for (std::size_t cut = 0; cut < sizeof bytes; cut += 97)  // every truncation is refused
             if (ParseResumeRecord(bytes, cut, &read)) std::abort();
+        // A kept file of any length goes on from its end within the record
+        // and the pin, or starts over.
+        std::uint64_t length = record.writtenAt ^ (std::uint64_t{record.bytesWritten} << 7);
+        if (size % 3 == 0) length %= std::uint64_t{read.pin.size} + 2;
+        const std::uint32_t from = KeptResumeOffset(read, length);
+        if (from != 0 && (from != length || from < read.bytesWritten || from > read.pin.size)) std::abort();
     }
     return 0;
 }

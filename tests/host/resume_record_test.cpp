@@ -145,4 +145,24 @@ TEST(ResumeRecord, IsFreshForUnderSevenDaysAndNeverFromTheFuture) {
     EXPECT_FALSE(ResumeRecordIsFresh(~0ull, 0));
 }
 
+// The record's count is a floor of the bytes in the file: the run goes on
+// from the file's end, unless the file was cut below the count or grew past
+// the pin.
+TEST(KeptResumeOffset, GoesOnFromTheFilesEndWithinTheRecordAndThePin) {
+    const ResumeRecord record = SampleRecord();  // 400,000 recorded of 1,000,000
+    const struct {
+        std::uint64_t fileLength;
+        std::uint32_t expected;
+    } cases[] = {
+        {400000, 400000},  {400001, 400001}, {999999, 999999},  {1000000, 1000000},
+        {399999, 0},       {0, 0},           {1000001, 0},      {~0ull, 0},
+        {(1ull << 32) + 400000, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(KeptResumeOffset(record, c.fileLength), c.expected) << c.fileLength;
+    ResumeRecord none = record;
+    none.bytesWritten = 0;
+    EXPECT_EQ(KeptResumeOffset(none, 0), 0u);
+    EXPECT_EQ(KeptResumeOffset(none, 1), 1u);
+}
+
 }  // namespace

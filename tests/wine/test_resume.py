@@ -4,15 +4,13 @@ Range and sends an ETag) behind a relay of the test's own that drops, strips
 or refuses installer requests on purpose."""
 import os
 import shutil
-import socket
-import struct
 import sys
 import threading
 import time
 
 from harness import (STATUS_TEXTS, Site, Wine, check, check_previous, deadline_poll, finish, free_port,
-                     installer_image, parse_args, previous_installation, read_request_head, serve_connections,
-                     unescape)
+                     installer_image, parse_args, parse_probe, previous_installation, unescape)
+from relay import Relay
 
 args = parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -23,90 +21,6 @@ probe = os.path.join(build, "tembra_probe.exe")
 wine = Wine(args.prefix)
 test_installer = open(os.path.join(build, "test_installer.exe"), "rb").read()
 MIB = 1024 * 1024
-
-
-def queued(conn):
-    """Bytes of conn still on their way to the program or unread by it: the
-    relay's send queue and the program's receive queue, from /proc/net/tcp
-    (both ends are on this machine)."""
-    ours, theirs = conn.getsockname()[1], conn.getpeername()[1]
-    total = 0
-    for line in open("/proc/net/tcp").readlines()[1:]:
-        fields = line.split()
-        local, remote = int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16)
-        if (local, remote) in ((ours, theirs), (theirs, ours)):
-            tx, rx = (int(v, 16) for v in fields[4].split(":"))
-            total += tx if local == ours else rx
-    return total
-
-
-class Relay:
-    """Passes connections on to nginx. The installer requests (paths ending
-    in .exe), in order, meet plan's actions: ("reset", N) forwards N bytes of
-    the body, then resets the connection; "strip-range" drops Range and
-    If-Range, as a server that ignores them; "busy" answers 503 with
-    Retry-After: 1. Later ones pass. One request per connection."""
-
-    def __init__(self, upstream_port, plan):
-        self.upstream, self.plan = upstream_port, list(plan)
-        self.exe_requests, self.exe_body_bytes, self.lock = [], 0, threading.Lock()
-        self.sock = socket.create_server(("127.0.0.1", 0))
-        self.port = self.sock.getsockname()[1]
-        serve_connections(self.sock, self._serve)
-
-    def _serve(self, conn):
-        with conn:
-            request = read_request_head(conn)
-            if request is None:
-                return
-            head = request.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
-            headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in head[1:])}
-            action = "pass"
-            exe = head[0].split(" ")[1].endswith(".exe")
-            if exe:
-                with self.lock:
-                    self.exe_requests.append(headers)
-                    index = len(self.exe_requests) - 1
-                action = self.plan[index] if index < len(self.plan) else "pass"
-            if action == "busy":
-                conn.sendall(b"HTTP/1.1 503 Busy\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-                return
-            dropped = ("range", "if-range", "connection") if action == "strip-range" else ("connection",)
-            lines = [head[0]] + [line for line in head[1:] if line.partition(":")[0].strip().lower() not in dropped]
-            limit = action[1] if isinstance(action, tuple) else None
-            with socket.create_connection(("127.0.0.1", self.upstream)) as up:
-                up.sendall(("\r\n".join(lines + ["Connection: close"]) + "\r\n\r\n").encode("latin-1"))
-                self._pump(up, conn, exe, limit)
-
-    def _pump(self, up, conn, exe, limit):
-        response, body = b"", None
-        while True:
-            piece = up.recv(65536)
-            if not piece:
-                return
-            if body is None:
-                response += piece
-                if b"\r\n\r\n" not in response:
-                    continue
-                header, piece = response.split(b"\r\n\r\n", 1)
-                conn.sendall(header + b"\r\n\r\n")
-                body = 0
-            if limit is not None and body + len(piece) >= limit:
-                piece = piece[:limit - body]
-            conn.sendall(piece)
-            body += len(piece)
-            if exe:
-                with self.lock:
-                    self.exe_body_bytes += len(piece)
-            if limit is not None and body >= limit:
-                # A reset drops what the program has not read yet: wait until
-                # it has read all, so that the cut lies where it was counted.
-                deadline_poll(lambda: queued(conn) == 0, 30)
-                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                return
-
-    def close(self):
-        self.sock.close()
 
 
 def installer_of(size, seed):
@@ -143,6 +57,7 @@ def run(case, body, plan, change_after_first=None):
     took = time.monotonic() - began
     check(code == 0, f"{case}: the flow ran: {err[-300:]}")
     ops = [unescape(line[3:]) for line in out.splitlines() if line.startswith("op=")]
+    run.result = parse_probe(out)
     config.close()
     relay.close()
     nginx.stop()
@@ -167,6 +82,9 @@ check(second.get("if-range", "").startswith('"'), f"reset: with If-Range and the
 check(relay.exe_body_bytes <= len(body) + 64 * 1024, f"reset: {relay.exe_body_bytes} bytes sent for {len(body)}")
 print(f"cut at {cut}, resumed from {start}, {relay.exe_body_bytes} bytes sent for {len(body)}")
 check(any(op.startswith("retrying:") for op in ops), "reset: the window is told of the wait")
+# The machine is kept awake while the worker runs, across its waits: asked once, cleared once.
+check(run.result.get("execution_states") == "awake,sleep",
+      f"reset: ES_CONTINUOUS | ES_SYSTEM_REQUIRED set once, ES_CONTINUOUS once: {run.result.get('execution_states')}")
 
 # The server ignores Range, or the file changed in between: the file starts
 # over from byte 0.
@@ -195,5 +113,7 @@ waits = [int(op[9:]) for op in ops if op.startswith("retrying:")]
 check(len(waits) == 3 and all(lo <= w < lo + 1000 for w, lo in zip(waits, (2000, 4000, 8000))),
       f"waits of 2, 4 and 8 s, plus up to 1 s: {waits}")
 check_previous(previous, files, False, "reset every time")
+check(run.result.get("execution_states") == "awake,sleep",
+      f"every attempt reset: awake once, cleared once: {run.result.get('execution_states')}")
 shutil.rmtree(previous, ignore_errors=True)
 finish()

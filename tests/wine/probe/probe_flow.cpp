@@ -10,6 +10,7 @@
 #include "download/manager_flow.h"
 #include "download/manager_state.h"
 #include "install/installer.h"
+#include "platform/keep_awake.h"
 #include "platform/support_log.h"
 #include "probe.h"
 
@@ -79,6 +80,22 @@ WindowOps MakeRecorder() {
 
 const WindowOps kRecorder = MakeRecorder();
 
+// The requests to keep the machine awake, in order: "awake" for
+// ES_CONTINUOUS | ES_SYSTEM_REQUIRED, "sleep" for ES_CONTINUOUS alone, the
+// value in hex for anything else. Any thread may make them.
+std::string g_executionStates;
+CRITICAL_SECTION g_executionStatesLock;
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
+    EnterCriticalSection(&g_executionStatesLock);
+    if (!g_executionStates.empty()) g_executionStates += ',';
+    char other[16];
+    snprintf(other, sizeof other, "%lx", static_cast<unsigned long>(state));
+    const EXECUTION_STATE awake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    g_executionStates += state == awake ? "awake" : state == ES_CONTINUOUS ? "sleep" : other;
+    LeaveCriticalSection(&g_executionStatesLock);
+    return SetThreadExecutionState(state);
+}
+
 LRESULT CALLBACK FlowWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DLM_START:
@@ -90,6 +107,9 @@ LRESULT CALLBACK FlowWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DLM_RETRYING:
         Log("retrying:" + std::to_string(wParam));
         OnManagerRetrying(static_cast<unsigned>(wParam));
+        return 0;
+    case WM_DLM_ATTEMPT:
+        OnManagerAttempt();
         return 0;
     case WM_DLM_FINISHED:
         Log("finished:" + std::to_string(LOWORD(wParam)));
@@ -119,6 +139,8 @@ void Deliver(const std::string& event) {
 int RunFlow(char** args) {
     g_manager.instance = GetModuleHandleA(nullptr);
     g_manager.language = args[0];
+    InitializeCriticalSection(&g_executionStatesLock);
+    g_setThreadExecutionState = RecordExecutionState;
     OpenSupportLog();
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = FlowWindowProc;
@@ -146,6 +168,9 @@ int RunFlow(char** args) {
     for (const std::string& entry : g_log) PrintEscaped("op", entry.c_str());
     printf("language=%s\n", g_manager.language);
     printf("buffers=%d\n", g_manager.urlBuffer || g_manager.responseText ? 1 : 0);
+    EnterCriticalSection(&g_executionStatesLock);
+    printf("execution_states=%s\n", g_executionStates.c_str());
+    LeaveCriticalSection(&g_executionStatesLock);
     fflush(stdout);
     FinishInstallation();  // as the program does once its window is gone
     return 0;
