@@ -261,6 +261,14 @@ def read_request_head(conn):
     return request
 
 
+def request_head_fields(request):
+    """A request head's lines (the request line first) and its headers,
+    names in lower case."""
+    lines = request.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
+    headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
+    return lines, headers
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -6,22 +6,7 @@ import struct
 import threading
 import time
 
-from harness import deadline_poll, read_request_head, serve_connections
-
-
-def queued(conn):
-    """Bytes of conn still on their way to the program or unread by it: the
-    relay's send queue and the program's receive queue, from /proc/net/tcp
-    (both ends are on this machine)."""
-    ours, theirs = conn.getsockname()[1], conn.getpeername()[1]
-    total = 0
-    for line in open("/proc/net/tcp").readlines()[1:]:
-        fields = line.split()
-        local, remote = int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16)
-        if (local, remote) in ((ours, theirs), (theirs, ours)):
-            tx, rx = (int(v, 16) for v in fields[4].split(":"))
-            total += tx if local == ours else rx
-    return total
+from harness import deadline_poll, read_request_head, request_head_fields, serve_connections, unsent
 
 
 class Relay:
@@ -60,8 +45,7 @@ class Relay:
             request = read_request_head(conn)
             if request is None:
                 return
-            head = request.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
-            headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in head[1:])}
+            head, headers = request_head_fields(request)
             action = "pass"
             exe = head[0].split(" ")[1].endswith(".exe")
             if exe:
@@ -106,7 +90,7 @@ class Relay:
                 # Ends, or holds, only once the program has read all: a reset
                 # drops what it has not read, and the cut must lie where it
                 # was counted.
-                deadline_poll(lambda: queued(conn) == 0, 30)
+                deadline_poll(lambda: unsent(conn) == 0, 30)
                 if action[0] == "hold":
                     self.held.set()
                     self.stopping.wait(300)

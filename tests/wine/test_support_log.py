@@ -10,8 +10,8 @@ import struct
 import urllib.parse
 
 from harness import (LOG_NAME, OLD_LOG_NAME, STATUS_TEXTS, Route, TestServer, Wine, check, deadline_poll, finish,
-                     parse_args, read_cache, read_request_head, scramble, serve_connections, support_log, temp_folder,
-                     unescape, unsent)
+                     parse_args, read_cache, read_request_head, request_head_fields, scramble, serve_connections,
+                     support_log, temp_folder, unescape, unsent)
 
 args = parse_args()
 build, work = args.windows_build, args.work
@@ -39,9 +39,8 @@ class FileServer:
             head = read_request_head(conn)
             if head is None:
                 return
-            lines = head.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
+            lines, headers = request_head_fields(head)
             path = lines[0].split(" ")[1]
-            headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
             if path.endswith(".ENG"):
                 info = b"%d\r\nnews\r\n" % len(self.body)
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(info) + info)
