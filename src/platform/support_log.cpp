@@ -114,12 +114,14 @@ void OpenSupportLog() {
 
 void BeginLogLineNow(LogLine* line) { BeginLogLine(line, GetTickCount() - g_start); }
 
-// Within the limit, the last line saying that it is full.
+// Within the limit, the last line saying that it is full. Lines differ in
+// length, so once one did not fit a shorter one still might: nothing goes
+// after the full line.
 void WriteLogLine(LogLine* line) {
     if (!g_log) return;
     const DWORD length = static_cast<DWORD>(EndLogLine(line));
     while (InterlockedExchange(&g_writing, 1) != 0) SwitchToThread();
-    if (g_written + length <= LOG_FILE_LIMIT - (sizeof FULL_LINE - 1)) {
+    if (!g_full && g_written + length <= LOG_FILE_LIMIT - (sizeof FULL_LINE - 1)) {
         Write(line->text, length);
         g_written += length;
     } else if (!g_full) {

@@ -153,6 +153,11 @@ check(LIMIT - 200 < len(log) <= LIMIT and lines[-1] == "The log is full.",
       f"full at {len(log)} bytes of {LIMIT}, the last line says so: {lines[-1:]}")
 written = [re.match(r"^\d+ ms: thread (\d) line (\d+) \.{80}$", line) for line in lines[1:-1]]
 check(all(written), f"every line whole: {[l for l, m in zip(lines[1:-1], written) if not m][:2]}")
+# Nothing after the full line, not even a line short enough for the room left.
+code, out, _ = wine.run(probe, ["log-past-full"], cwd=work)
+log = support_log(args.prefix) or ""
+check(code == 0 and len(log) == LIMIT - 40 and log.endswith("\r\nThe log is full.\r\n"),
+      f"the full line last, 40 bytes short of the bound: {len(log)} bytes, ends {log[-40:]!r}")
 by_thread = {}
 for match in filter(None, written):
     by_thread.setdefault(match.group(1), []).append(int(match.group(2)))

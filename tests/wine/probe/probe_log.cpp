@@ -1,6 +1,8 @@
 // log-threads THREADS LINES: opens the support log as the program does and
 // has THREADS threads write LINES lines each at once ("thread T line N"
 // padded to about 100 bytes), as the window, fetch and download threads do.
+// log-past-full: fills the log alone to 40 bytes short of its room, then
+// writes a line of 41 bytes (which does not fit) and one of 30 (which would).
 #include <cstdlib>
 
 #include "platform/support_log.h"
@@ -25,6 +27,34 @@ DWORD WINAPI WriteLines(void* parameter) {
     return 0;
 }
 
+// A line of total bytes, CR LF included.
+void WriteLineOf(DWORD total) {
+    LogLine line;
+    BeginLogLineNow(&line);
+    while (line.length + 2 < total) AddLogText(&line, ".");
+    WriteLogLine(&line);
+}
+
+DWORD LogSize() {
+    char path[MAX_PATH + 40];
+    const DWORD length = GetTempPathA(MAX_PATH, path);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (length == 0 || length >= MAX_PATH) return 0;
+    lstrcpyA(path + length, "TembraDownloadManager.log");
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+int RunLogPastFull(char**) {
+    const DWORD room = LOG_FILE_LIMIT - 18;  // what "The log is full." and its CR LF leave
+    OpenSupportLog();
+    while (LogSize() + 200 < room) WriteLineOf(100);  // leaves 101 to 200 bytes
+    WriteLineOf(room - LogSize() - 40);
+    WriteLineOf(41);
+    WriteLineOf(30);
+    printf("done=1\n");
+    return 0;
+}
+
 int RunLogThreads(char** args) {
     const int threads = atoi(args[0]);
     g_lines = atoi(args[1]);
@@ -41,5 +71,6 @@ int RunLogThreads(char** args) {
 
 const ProbeCommand kLogCommands[] = {
     {"log-threads", 2, "THREADS LINES", RunLogThreads},
+    {"log-past-full", 0, "", RunLogPastFull},
     {nullptr, 0, nullptr, nullptr},
 };
