@@ -4,7 +4,7 @@
 
 option(TEMBRA_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 option(TEMBRA_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
-set(TEMBRA_FUZZ_SECONDS 30 CACHE STRING "Time each fuzz target runs as a test (tools/fuzz_all.sh runs them longer)")
+set(TEMBRA_FUZZ_SECONDS 20 CACHE STRING "Time each fuzz target runs as a test (tools/fuzz_all.sh runs them longer)")
 set(TEMBRA_WINDOWS_BUILD_DIR "" CACHE PATH
     "The shipped 32-bit Windows build tree: checked on every machine, run by the Wine tests where 32-bit code runs")
 set(TEMBRA_FAST_WINDOWS_BUILD_DIR "" CACHE PATH
