@@ -9,6 +9,7 @@ benchmark use the Site class. nginx runs unprivileged from a folder of its
 own (-p), with the configuration tools/nginx/site.conf.in.
 """
 import argparse
+import atexit
 import os
 import shutil
 import signal
@@ -57,6 +58,7 @@ class Site:
                                       os.path.join(self.run_dir, "error.log")],
                                      stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
                                      start_new_session=True)
+        atexit.register(self.stop)  # also when a test ends in an exception
         if not self._wait_listening(15):
             self.stop()
             raise RuntimeError("nginx did not start: " + open(os.path.join(self.run_dir, "error.log")).read())
