@@ -21,6 +21,7 @@ add_library(tembra_win STATIC
     src/platform/internet.cpp
     src/platform/read_pacing.cpp
     src/platform/keep_awake.cpp
+    src/platform/file_names.cpp
     src/download/discovery.cpp
     src/download/package.cpp
     src/download/info_file.cpp

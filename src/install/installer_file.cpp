@@ -7,6 +7,7 @@
 #include "download/manager_state.h"
 #include "install/download_folder.h"
 #include "install/sha256.h"
+#include "platform/file_names.h"
 #include "platform/system_libraries.h"
 
 const wchar_t INSTALLER_FILE[] = L"tembset.exe";
@@ -17,12 +18,6 @@ static HANDLE HeldFile() { return static_cast<HANDLE>(g_manager.installerFile); 
 static void CloseHeldFile() {
     if (g_manager.installerFile) CloseHandle(HeldFile());
     g_manager.installerFile = nullptr;
-}
-
-bool IsOnlyName(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool CreateInstallerFile() {

@@ -38,10 +38,6 @@ bool RestartInstallerFile();
 // bytes kept: 0 when they could not be read, the file then emptied.
 DWORD TakeOverInstallerFile(HANDLE file, DWORD length, HWND window);
 
-// The file itself, not a link to another (a symbolic link, a junction on
-// the way, or a second name of some other file).
-bool IsOnlyName(HANDLE file);
-
 // Window, before the start: changes the worker's handle for one that only
 // reads and lets nobody write or delete, and checks that the file holds
 // exactly what the worker wrote. False when it could not be reopened so (a

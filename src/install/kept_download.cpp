@@ -6,6 +6,7 @@
 #include "download/manager_state.h"
 #include "install/download_folder.h"
 #include "install/installer_file.h"
+#include "platform/file_names.h"
 
 const wchar_t RECORD_FILE[] = L"tembset.rec";
 const wchar_t RECORD_TEMP_FILE[] = L"tembset.rec.new";

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "download/download_attempt.h"
+#include "platform/file_names.h"
 #include "platform/system_libraries.h"
 
 namespace {
@@ -37,12 +38,9 @@ bool IsOwnLog(const char* path) {
     HANDLE file = CreateFileA(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info = {};
     char start[64] = {};
     DWORD count = 0;
-    const bool plain = GetFileInformationByHandle(file, &info) &&
-                       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1;
-    const bool read = plain && ReadFile(file, start, sizeof start - 1, &count, nullptr);
+    const bool read = IsOnlyName(file) && ReadFile(file, start, sizeof start - 1, &count, nullptr);
     CloseHandle(file);
     const char* time = start;
     while (*time >= '0' && *time <= '9') ++time;
@@ -78,9 +76,7 @@ HANDLE CreateLog() {
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        info.nNumberOfLinks != 1) {
+    if (!IsOnlyName(file)) {
         CloseHandle(file);
         return nullptr;
     }
