@@ -97,7 +97,7 @@ def run_flow(case, run="2"):
     """The flow probe to its end: its ops, its report and its folder."""
     folder = folder_of(case, run)
     code, out, err = wine.run(probe, ["flow", "ENG", "-"], cwd=folder, timeout=150)
-    check(code == 0, f"{case}: the flow ran: {err[-300:]}")
+    check(code == 0, f"{case}: the flow ran: exit code {code}, {err[-300:]!r}, output ends {out[-200:]!r}")
     return [unescape(line[3:]) for line in out.splitlines() if line.startswith("op=")], parse_probe(out), folder
 
 
