@@ -35,6 +35,17 @@ message(STATUS "Wine tests: ${TEMBRA_WINE_PLATFORM} (${TEMBRA_WINE_RUN_BUILD_DIR
 # Every Wine test and helper agrees with the build chosen here.
 set(TEMBRA_WINE_ENVIRONMENT PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/wine TEMBRA_WINE_PLATFORM=${TEMBRA_WINE_PLATFORM}
     "TEMBRA_WINE_PLATFORM_REASON=${TEMBRA_WINE_PLATFORM_REASON}")
+# Under wine64 the programs the tests start end without the Unix libraries'
+# exit handlers (tests/wine/quick_exit.c says why). A native library, built
+# without the sanitizers of this tree; the 32-bit loader could not load it.
+if(TEMBRA_WINE_PLATFORM STREQUAL "win64" AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+    foreach(name quick_exit slow_exit)
+        add_library(wine_${name} MODULE ${CMAKE_SOURCE_DIR}/tests/wine/${name}.c)
+        set_target_properties(wine_${name} PROPERTIES COMPILE_OPTIONS "" LINK_OPTIONS "" PREFIX ""
+                              LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    endforeach()
+    list(APPEND TEMBRA_WINE_ENVIRONMENT TEMBRA_WINE_QUICK_EXIT=${CMAKE_BINARY_DIR}/wine_quick_exit.so)
+endif()
 
 add_test(NAME wine.prefix
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/make_prefix.py ${TEMBRA_WINE_PREFIX})
@@ -81,6 +92,7 @@ tembra_wine_test(proxy test_proxy.py)
 tembra_wine_test(languages test_languages.py)
 tembra_wine_test(progress_report test_progress_report.py)
 tembra_wine_test(support_log test_support_log.py)
+tembra_wine_test(quick_exit test_quick_exit.py)
 
 # A distributor's build for fast lines (64 KiB reads, no pause) through the
 # tests of everything the read size touches.
