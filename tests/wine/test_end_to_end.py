@@ -7,7 +7,7 @@ import subprocess
 from display_dpi import system_dpi
 from harness import (STATUS_TEXTS, Automation, Route, Site, Wine, Xvfb, check, deadline_poll, download_folders,
                      downloading, finish, installer_image, parse_args, parse_probe, previous_installation, read_cache,
-                     unescape)
+                     support_log, unescape)
 
 args = parse_args()
 build = args.windows_build
@@ -70,7 +70,13 @@ class Run:
 
 
 def wait_for(title, timeout_ms=30000):
-    return check(auto.wait_for(title, timeout_ms), f"window {title!r} appears")
+    if auto.wait_for(title, timeout_ms):
+        return check(True)
+    # For the report: where the program stands, in its own words.
+    chooser = auto("state", CHOOSER).get("found") == "1"
+    log = (support_log(args.prefix) or "").splitlines()[-8:]
+    return check(False, f"window {title!r} appears (chooser {'still open' if chooser else 'gone'}; "
+                        f"the support log ends: {log})")
 
 
 status_text = auto.status
