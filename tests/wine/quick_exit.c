@@ -4,8 +4,8 @@
  * wineserver, which is the end of the process for Windows, and then calls
  * exit(), which runs the exit handlers and destructors of every Unix library
  * in the process (X11, GnuTLS, fontconfig, ...). wineserver gives the Unix
- * process about half a second to be gone (it checks after 16, 47, 109, 234
- * and 484 ms) and then sends it SIGKILL. On a busy or briefly stalled
+ * process about half a second to be gone: it looks for it after 16, 47, 109
+ * and 234 ms, and at 484 ms sends it SIGKILL. On a busy or briefly stalled
  * machine those handlers can take longer, and the test sees a program that
  * did all its work and printed all its output end with -9 instead of its
  * exit code.
